@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "storage/database_header.h"
+#include "storage/database_paths.h"
+
+namespace ordavo {
+
+class MessageSink;
+
+// The result of the file-set check.
+enum class DatabaseState {
+    Intact = 0,   // all nine data files exist
+    Absent = 1,   // none of them exists
+    Damaged = 2,  // some exist and some do not; the user has been told
+};
+
+inline constexpr std::string_view kDamagedDatabaseMessage =
+    "Baza danych jest uszkodzona !!!! Kinokrat nie może jej otworzyć. Spróbuj ozdyskać uszkodzone "
+    "dane lub samodzielnie skasuj(na własne ryzyko !!!!) pliki bazy danych - program odtworzy "
+    "pustą strukture bazy danych.";
+
+inline constexpr std::string_view kFilmIdsExhaustedMessage =
+    "Nie można dodać nowego filmu: licznik identyfikatorów w pliku KR.kr jest wyczerpany lub "
+    "uszkodzony.";
+
+// The working database: its paths and the operations on its file set and header.
+// Every file is opened, used and closed within one call; failures throw FileError.
+class Database {
+public:
+    Database(DatabasePaths paths, MessageSink& messages);
+
+    const DatabasePaths& paths() const { return m_paths; }
+    // Switches to another folder (the caller has built and checked the paths).
+    void setPaths(DatabasePaths paths) { m_paths = std::move(paths); }
+    MessageSink& messages() const { return m_messages; }
+
+    // Intact, Absent or Damaged by the existence of the nine data files; shows the damage
+    // message each time it finds a Damaged set.
+    DatabaseState checkFileSet() const;
+
+    // Whether the header's version text is "1.0.2.0" and the header is whole (36 bytes), so that
+    // the database may be written. False for a missing or short header.
+    bool versionMatches() const;
+
+    // Creates what an empty database lacks: the folder (only at start-up, one level), the covers
+    // folder, a new header, and empty tables. Existing files are never touched.
+    void createMissing(bool at_startup);
+
+    // At start-up, when the database is Absent: if all nine files lie under their bare names in
+    // the working folder, copies them into the database folder and then deletes the originals.
+    // No original is deleted unless all nine copies are complete; a failed copy removes the copies
+    // made so far and throws. Returns whether the import took place.
+    bool importFromWorkingFolder();
+
+    // Takes the next film id from the header (last_id + 1) and stores it back. Refuses (nullopt,
+    // with a message) when the counter cannot grow to a positive id: ids never wrap or repeat.
+    std::optional<std::int32_t> issueFilmId();
+
+    // The header as stored; a short header reads with zeros in the missing bytes.
+    DatabaseHeader readHeader() const;
+
+private:
+    DatabasePaths m_paths;
+    MessageSink& m_messages;
+};
+
+}  // namespace ordavo

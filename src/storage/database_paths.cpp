@@ -1,0 +1,71 @@
+#include "storage/database_paths.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "storage/file_error.h"
+
+namespace ordavo {
+
+namespace {
+
+std::filesystem::path workingFolder() {
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            throw FileError(".", "get working folder", errno);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::filesystem::path(buffer.data());
+}
+
+}  // namespace
+
+std::string_view fileName(DataFile file) {
+    switch (file) {
+        case DataFile::Header:
+            return "KR.kr";
+        case DataFile::Films:
+            return "KR_PDB.kr";
+        case DataFile::Reviews:
+            return "KR_OC.kr";
+        case DataFile::Cast:
+            return "KR_OB.kr";
+        case DataFile::Producers:
+            return "KR_PRB.kr";
+        case DataFile::Distributors:
+            return "KR_PRD.kr";
+        case DataFile::Locations:
+            return "KR_LZ.kr";
+        case DataFile::LoansTo:
+            return "KR_WI.kr";
+        case DataFile::LoansFrom:
+            return "KR_WO.kr";
+    }
+    return {};
+}
+
+DatabasePaths buildPaths(const std::optional<std::filesystem::path>& chosen_folder) {
+    DatabasePaths paths;
+    std::filesystem::path folder = chosen_folder
+                                       ? *chosen_folder
+                                       : workingFolder() / std::string(kDefaultDatabaseFolderName);
+    // One trailing separator, whatever the chosen folder ended in.
+    folder = folder.lexically_normal();
+    if (folder.has_filename()) {
+        folder += std::filesystem::path::preferred_separator;
+    }
+    paths.database_folder = folder;
+    paths.covers_folder = folder / std::string(kCoversFolderName);
+    paths.covers_folder += std::filesystem::path::preferred_separator;
+    for (DataFile file : kAllDataFiles) {
+        paths.files[static_cast<std::size_t>(file)] = folder / std::string(fileName(file));
+    }
+    return paths;
+}
+
+}  // namespace ordavo

@@ -1,0 +1,198 @@
+#include "storage/film_table.h"
+
+#include <cstring>
+#include <vector>
+
+#include "storage/database.h"
+#include "storage/filter_state.h"
+#include "storage/message_sink.h"
+#include "storage/page_handover.h"
+
+namespace ordavo {
+
+namespace {
+
+constexpr std::uint64_t kRowSize = kFilmRowSize;
+
+// The number of rows in a table of `length` bytes, a trailing partial row included.
+std::uint64_t rowCount(std::uint64_t length) { return (length + kRowSize - 1) / kRowSize; }
+
+// The id of the row at `offset`; bytes missing at the end of the table count as zero.
+std::int32_t readRowId(const PosixFile& table, std::uint64_t offset) {
+    std::int32_t id = 0;
+    table.readAt(&id, sizeof id, offset);
+    return id;
+}
+
+}  // namespace
+
+FilmTable::FilmTable(Database& database, PageHandover& pages)
+    : m_database(database), m_pages(pages), m_current(zeroFilmRecord()) {}
+
+bool FilmTable::writable() const {
+    return m_database.checkFileSet() == DatabaseState::Intact && m_database.versionMatches();
+}
+
+void FilmTable::loadPages() {
+    m_pages.clearList(DetailList::Reviews);
+    for (DetailList list : kLoadOrder) {
+        m_pages.loadRows(list, m_current.id);
+    }
+}
+
+void FilmTable::savePages() {
+    for (DetailList list : kSaveOrder) {
+        m_pages.saveRows(list, m_current.id);
+    }
+}
+
+bool FilmTable::readRow(bool from_start) {
+    if (m_database.checkFileSet() != DatabaseState::Intact) {
+        return false;
+    }
+    if (from_start) {
+        current_offset = 0;
+    }
+    {
+        PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::Read);
+        // Read into a scratch row so that a read past the end leaves the buffer untouched.
+        FilmRecord row;
+        const std::size_t got =
+            current_offset < 0 ? 0
+                               : table.readAt(&row, sizeof row, static_cast<std::uint64_t>(current_offset));
+        if (got > 0) {
+            std::memset(reinterpret_cast<unsigned char*>(&row) + got, 0, sizeof row - got);
+            m_current = row;
+        }
+    }
+    loadPages();
+    return true;
+}
+
+bool FilmTable::updateRow() {
+    if (!writable()) {
+        return false;
+    }
+    {
+        PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+        table.writeAt(&m_current, sizeof m_current, static_cast<std::uint64_t>(current_offset));
+    }
+    savePages();
+    return true;
+}
+
+bool FilmTable::appendRow(bool table_was_empty) {
+    if (!writable()) {
+        return false;
+    }
+    const std::optional<std::int32_t> id = m_database.issueFilmId();
+    if (!id) {
+        return false;
+    }
+    m_current.id = *id;
+    PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+    const std::uint64_t old_length = table.size();
+    const std::uint64_t offset = table_was_empty ? 0 : old_length;
+    try {
+        table.writeAt(&m_current, sizeof m_current, offset);
+    } catch (...) {
+        // A full disk must not leave half a row behind: cut the table back to what it was.
+        try {
+            table.truncate(old_length);
+        } catch (...) {
+        }
+        throw;
+    }
+    current_offset = static_cast<std::int64_t>(table_was_empty ? 0 : table.size() - kRowSize);
+    return true;
+}
+
+bool FilmTable::deleteRow(const FilterState& filter) {
+    if (!writable()) {
+        return false;
+    }
+    if (filter.filter_mode) {
+        m_database.messages().showMessage(kDeleteInFilterModeMessage, kAppTitle);
+        return false;
+    }
+    m_current.id = 0;
+    {
+        PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+        table.writeAt(&m_current, sizeof m_current, static_cast<std::uint64_t>(current_offset));
+    }
+    compact();
+    return true;
+}
+
+void FilmTable::compact() {
+    const std::filesystem::path& path = m_database.paths().file(DataFile::Films);
+    PosixFile old_table(path, PosixFile::Mode::Read);
+    const std::uint64_t length = old_table.size();
+    replaceFile(
+        path,
+        [&](PosixFile& temp) {
+            // Copy each run of kept rows in one go; only the ids are read here.
+            std::uint64_t written = 0;
+            std::uint64_t run_start = 0;
+            std::uint64_t run_length = 0;
+            const auto flush_run = [&] {
+                if (run_length > 0) {
+                    temp.copyFrom(old_table, run_start, written, run_length);
+                    written += run_length;
+                }
+                run_length = 0;
+            };
+            for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
+                if (readRowId(old_table, offset) == 0) {
+                    flush_run();
+                    continue;
+                }
+                if (run_length == 0) {
+                    run_start = offset;
+                }
+                run_length += std::min(kRowSize, length - offset);
+            }
+            flush_run();
+            // A kept trailing partial row becomes a whole row, padded with zeros.
+            if (written % kRowSize != 0) {
+                const std::vector<unsigned char> zeros(kRowSize - written % kRowSize, 0);
+                temp.writeAt(zeros.data(), zeros.size(), written);
+            }
+        },
+        m_stepHook);
+}
+
+std::uint64_t FilmTable::tableLength() const {
+    PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::Read);
+    return table.size();
+}
+
+bool FilmTable::refreshCounter(const FilterState& filter) {
+    const std::filesystem::path& path = m_database.paths().file(DataFile::Films);
+    if (!pathExists(path)) {
+        return false;
+    }
+    PosixFile table(path, PosixFile::Mode::Read);
+    const std::uint64_t length = table.size();
+    if (length == 0) {
+        m_counter = {0, 0};
+        return true;
+    }
+    if (filter.filter_mode) {
+        m_counter = {std::int64_t{filter.filter_index} + 1,
+                     static_cast<std::int64_t>(filter.filter_offsets.size())};
+        return false;
+    }
+    std::int64_t position = 0;
+    std::uint64_t row = 0;
+    for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
+        ++row;
+        if (readRowId(table, offset) == m_current.id) {
+            position = static_cast<std::int64_t>(row);
+        }
+    }
+    m_counter = {position, static_cast<std::int64_t>(rowCount(length))};
+    return false;
+}
+
+}  // namespace ordavo

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "storage/film_record.h"
+#include "storage/posix_file.h"
+
+namespace ordavo {
+
+class Database;
+class PageHandover;
+struct FilterState;
+
+inline constexpr std::string_view kDeleteInFilterModeMessage =
+    "W trybie sortowanym nie można usuwać rekordów.";
+
+// The record counter of the main window: "Rekord" position "z" count.
+struct RecordCounter {
+    std::int64_t position = 0;
+    std::int64_t count = 0;
+};
+
+// The film table "KR_PDB.kr" of the working database, read and written one whole row at a time
+// through the one current-film buffer. Every call opens the table, does its work and closes it;
+// file-system failures throw FileError.
+class FilmTable {
+public:
+    FilmTable(Database& database, PageHandover& pages);
+
+    FilmRecord& current() { return m_current; }
+    const FilmRecord& current() const { return m_current; }
+    const RecordCounter& counter() const { return m_counter; }
+
+    std::int64_t current_offset = 0;  // byte offset of the current film's row
+
+    // Reads the row at offset 0 (from_start) or at current_offset into the buffer, then lets the
+    // lists load the film's rows. A read past the end leaves the buffer as it was; a short read
+    // (a trailing partial row) zeroes the rest. False, with nothing changed, unless Intact.
+    bool readRow(bool from_start);
+
+    // Writes the buffer over the row at current_offset, then lets the lists save their rows.
+    // False, silently, unless Intact and the version matches.
+    bool updateRow();
+
+    // Gives the buffer a new id and appends it as a new row, which becomes current. The lists are
+    // not asked to save. Refuses as updateRow does, and when no id can be issued.
+    bool appendRow(bool table_was_empty);
+
+    // Marks the row at current_offset with id 0 and compacts the table without every id-0 row, by
+    // writing "KR_PDB.kr0" beside it, flushing it and renaming it over the table. Refuses as
+    // updateRow does, and in filter mode with a message. current_offset is not changed.
+    bool deleteRow(const FilterState& filter);
+
+    // The table's length in bytes. The counter is left alone: every caller refreshes it itself.
+    std::uint64_t tableLength() const;
+
+    // Fills the counter: in filter mode the match position and count, otherwise the 1-based
+    // position of the last row with the current film's id (0 for none) and the number of rows, a
+    // trailing partial row included. Returns true only for an empty table; a missing table
+    // leaves the counter as it was.
+    bool refreshCounter(const FilterState& filter);
+
+    // Lets tests stop a compaction at one of its steps.
+    void setReplaceStepHook(std::function<void(ReplaceStep)> hook) { m_stepHook = std::move(hook); }
+
+private:
+    bool writable() const;
+    void loadPages();
+    void savePages();
+    void compact();
+
+    Database& m_database;
+    PageHandover& m_pages;
+    FilmRecord m_current;
+    RecordCounter m_counter;
+    std::function<void(ReplaceStep)> m_stepHook;
+};
+
+}  // namespace ordavo

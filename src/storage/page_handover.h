@@ -1,0 +1,47 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace ordavo {
+
+// The seven detail lists of the tab pages, one per detail table.
+enum class DetailList {
+    Reviews,       // rating page, "KR_OC.kr"
+    Cast,          // cast page, "KR_OB.kr"
+    Distributors,  // production page, lower list, "KR_PRD.kr"
+    Producers,     // production page, upper list, "KR_PRB.kr"
+    Locations,     // film info page, "KR_LZ.kr"
+    LoansTo,       // loans page, upper list, "KR_WI.kr"
+    LoansFrom,     // loans page, lower list, "KR_WO.kr"
+};
+
+inline constexpr std::size_t kDetailListCount = 7;
+
+// After a film row is read: rating, cast, production (distributors before producers), film info,
+// loans (to others before from others).
+inline constexpr std::array<DetailList, kDetailListCount> kLoadOrder = {
+    DetailList::Reviews,   DetailList::Cast,    DetailList::Distributors, DetailList::Producers,
+    DetailList::Locations, DetailList::LoansTo, DetailList::LoansFrom,
+};
+
+// After a film row is written: as loading, but producers before distributors.
+inline constexpr std::array<DetailList, kDetailListCount> kSaveOrder = {
+    DetailList::Reviews,   DetailList::Cast,    DetailList::Producers, DetailList::Distributors,
+    DetailList::Locations, DetailList::LoansTo, DetailList::LoansFrom,
+};
+
+// How the film table hands over to the detail lists after it reads or writes a film row. The
+// film table calls in the orders above; the implementer routes each call to its list.
+class PageHandover {
+public:
+    virtual ~PageHandover() = default;
+    // Empties the list on screen; the list's rows in memory stay.
+    virtual void clearList(DetailList list) = 0;
+    // Replaces the list's rows with those of film `film_id`.
+    virtual void loadRows(DetailList list, std::int32_t film_id) = 0;
+    // Writes the list's rows (of film `film_id`) into its table file.
+    virtual void saveRows(DetailList list, std::int32_t film_id) = 0;
+};
+
+}  // namespace ordavo

@@ -1,0 +1,223 @@
+#include "storage/posix_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "storage/file_error.h"
+
+namespace ordavo {
+
+namespace {
+
+int openFlags(PosixFile::Mode mode) {
+    switch (mode) {
+        case PosixFile::Mode::Read:
+            return O_RDONLY;
+        case PosixFile::Mode::ReadWrite:
+            return O_RDWR;
+        case PosixFile::Mode::CreateTruncate:
+            return O_WRONLY | O_CREAT | O_TRUNC;
+    }
+    return O_RDONLY;
+}
+
+std::filesystem::path temporaryNameFor(const std::filesystem::path& target) {
+    std::filesystem::path temp = target;
+    temp += "0";
+    return temp;
+}
+
+}  // namespace
+
+PosixFile::PosixFile(std::filesystem::path path, Mode mode) : m_path(std::move(path)) {
+    do {
+        m_fd = ::open(m_path.c_str(), openFlags(mode) | O_CLOEXEC, 0644);
+    } while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0) {
+        throw FileError(m_path, "open", errno);
+    }
+    // A folder opens read-only without complaint; reading it would fail later with a vaguer error.
+    struct stat info {};
+    if (::fstat(m_fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(m_fd);
+        m_fd = -1;
+        throw FileError(m_path, "open", EISDIR);
+    }
+}
+
+PosixFile::~PosixFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+std::size_t PosixFile::readAt(void* data, std::size_t size, std::uint64_t offset) const {
+    auto* bytes = static_cast<unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(m_fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileError(m_path, "read", errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+void PosixFile::writeAt(const void* data, std::size_t size, std::uint64_t offset) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pwrite(m_fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileError(m_path, "write", errno);
+        }
+        if (n == 0) {
+            throw FileError(m_path, "write", ENOSPC);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::uint64_t PosixFile::size() const {
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+        throw FileError(m_path, "stat", errno);
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+void PosixFile::truncate(std::uint64_t size) {
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
+        throw FileError(m_path, "truncate", errno);
+    }
+}
+
+void PosixFile::sync() {
+    if (::fsync(m_fd) != 0) {
+        throw FileError(m_path, "sync", errno);
+    }
+}
+
+void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint64_t to,
+                         std::uint64_t size) {
+    auto in = static_cast<off_t>(from);
+    auto out = static_cast<off_t>(to);
+    std::uint64_t left = size;
+    bool kernel_copy = true;
+    while (left > 0 && kernel_copy) {
+        const ssize_t n = ::copy_file_range(source.m_fd, &in, m_fd, &out, left, 0);
+        if (n > 0) {
+            left -= static_cast<std::uint64_t>(n);
+        } else if (n == 0) {
+            throw FileError(source.m_path, "read", EIO);  // the source ended early
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+            kernel_copy = false;  // not offered between these files: copy through a buffer
+        } else {
+            throw FileError(m_path, "copy", errno);
+        }
+    }
+    std::vector<unsigned char> buffer(std::min<std::uint64_t>(left, std::uint64_t{4} << 20));
+    while (left > 0) {
+        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const std::size_t got = source.readAt(buffer.data(), chunk, static_cast<std::uint64_t>(in));
+        if (got != chunk) {
+            throw FileError(source.m_path, "read", EIO);
+        }
+        writeAt(buffer.data(), chunk, static_cast<std::uint64_t>(out));
+        in += static_cast<off_t>(chunk);
+        out += static_cast<off_t>(chunk);
+        left -= chunk;
+    }
+}
+
+bool pathExists(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        return true;
+    }
+    if (errno == ENOENT || errno == ENOTDIR) {
+        return false;
+    }
+    throw FileError(path, "stat", errno);
+}
+
+void createFolder(const std::filesystem::path& path) {
+    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+        throw FileError(path, "create folder", errno);
+    }
+}
+
+void removeFile(const std::filesystem::path& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        throw FileError(path, "delete", errno);
+    }
+}
+
+void syncFolder(const std::filesystem::path& folder) {
+    const std::filesystem::path name = folder.empty() ? std::filesystem::path(".") : folder;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        throw FileError(name, "open folder", errno);
+    }
+    const int result = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    // Some file systems cannot flush a folder; the rename itself has still happened.
+    if (result != 0 && error != EINVAL && error != EROFS) {
+        throw FileError(name, "sync folder", error);
+    }
+}
+
+void replaceFile(const std::filesystem::path& target,
+                 const std::function<void(PosixFile& temp)>& write,
+                 const std::function<void(ReplaceStep)>& step_hook) {
+    const std::filesystem::path temp_path = temporaryNameFor(target);
+    const auto step = [&](ReplaceStep s) {
+        if (step_hook) {
+            step_hook(s);
+        }
+    };
+    try {
+        {
+            PosixFile temp(temp_path, PosixFile::Mode::CreateTruncate);
+            write(temp);
+            step(ReplaceStep::TempWritten);
+            temp.sync();
+            step(ReplaceStep::TempSynced);
+        }
+        if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+            throw FileError(target, "rename", errno);
+        }
+    } catch (...) {
+        ::unlink(temp_path.c_str());  // best effort: a leftover is overwritten next time anyway
+        throw;
+    }
+    step(ReplaceStep::Renamed);
+    syncFolder(target.parent_path());
+}
+
+void copyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target) {
+    PosixFile in(source, PosixFile::Mode::Read);
+    const std::uint64_t length = in.size();
+    replaceFile(target, [&](PosixFile& out) { out.copyFrom(in, 0, 0, length); });
+}
+
+}  // namespace ordavo

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+namespace ordavo {
+
+// A file descriptor owned for the length of one operation. Every failure throws FileError naming
+// the file, the operation and errno; short reads at the end of a file are not failures.
+class PosixFile {
+public:
+    enum class Mode {
+        Read,            // existing file, read only
+        ReadWrite,       // existing file, read and write, never truncated
+        CreateTruncate,  // created when missing, emptied when present, write only
+    };
+
+    PosixFile(std::filesystem::path path, Mode mode);
+    ~PosixFile();
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    int descriptor() const { return m_fd; }
+
+    // Reads up to `size` bytes at `offset`; fewer only at the end of the file. Returns the count.
+    std::size_t readAt(void* data, std::size_t size, std::uint64_t offset) const;
+    // Writes all `size` bytes at `offset`, or throws.
+    void writeAt(const void* data, std::size_t size, std::uint64_t offset);
+    std::uint64_t size() const;
+    void truncate(std::uint64_t size);
+    // Flushes the file's data to the storage device.
+    void sync();
+    // Copies `size` bytes from `source` at `from` to this file at `to`, in the kernel where it can.
+    void copyFrom(const PosixFile& source, std::uint64_t from, std::uint64_t to, std::uint64_t size);
+
+private:
+    std::filesystem::path m_path;
+    int m_fd = -1;
+};
+
+// Whether a file or folder exists at `path`. Throws FileError when the system cannot tell.
+bool pathExists(const std::filesystem::path& path);
+// Creates one folder level; an existing folder is fine. Throws FileError otherwise.
+void createFolder(const std::filesystem::path& path);
+// Removes a file; a missing file is fine. Throws FileError otherwise.
+void removeFile(const std::filesystem::path& path);
+// Flushes a folder's entries (after a rename or create inside it) to the storage device.
+void syncFolder(const std::filesystem::path& folder);
+
+// The points of a file replacement, in order; the step hook lets tests stop a replacement there.
+enum class ReplaceStep { TempWritten, TempSynced, Renamed };
+
+// Replaces `target` as one atomic step: `write` fills a temporary file "<target>0" beside the
+// target, which is then flushed and renamed over the target, and the folder is flushed. At every
+// instant either the old or the new content is under the target's name. A leftover temporary file
+// is overwritten; on failure the temporary file is removed and the target is untouched.
+void replaceFile(const std::filesystem::path& target,
+                 const std::function<void(PosixFile& temp)>& write,
+                 const std::function<void(ReplaceStep)>& step_hook = {});
+
+// Copies `source` to `target` through replaceFile, so `target` is either absent/old or complete.
+void copyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target);
+
+}  // namespace ordavo

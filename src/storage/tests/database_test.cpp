@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+#include "storage/database.h"
+#include "storage/file_error.h"
+#include "storage/text_field.h"
+#include "testing/temp_folder.h"
+
+namespace ordavo {
+namespace {
+
+using testing::RecordingSink;
+using testing::TempFolder;
+using testing::WorkingFolderScope;
+
+constexpr std::array<const char*, 9> kNames = {"KR.kr",     "KR_PDB.kr", "KR_OC.kr",
+                                               "KR_OB.kr",  "KR_PRB.kr", "KR_PRD.kr",
+                                               "KR_LZ.kr",  "KR_WI.kr",  "KR_WO.kr"};
+
+class DatabaseTest : public ::testing::Test {
+protected:
+    TempFolder root;
+    WorkingFolderScope cwd{root.path()};
+    RecordingSink sink;
+};
+
+TEST_F(DatabaseTest, BuildPathsNamesEveryFileInsideTheFolder) {
+    const DatabasePaths start = buildPaths();
+    EXPECT_EQ(start.database_folder, root.path() / "default_db/");
+    EXPECT_EQ(start.covers_folder, root.path() / "default_db/covers/");
+    EXPECT_EQ(start.file(DataFile::Films), root.path() / "default_db/KR_PDB.kr");
+
+    for (const char* chosen : {"/data/filmy", "/data/filmy/"}) {
+        const DatabasePaths paths = buildPaths(std::filesystem::path(chosen));
+        EXPECT_EQ(paths.database_folder.string(), "/data/filmy/");
+        EXPECT_EQ(paths.file(DataFile::LoansFrom).string(), "/data/filmy/KR_WO.kr");
+        EXPECT_EQ(paths.covers_folder.string(), "/data/filmy/covers/");
+    }
+}
+
+TEST_F(DatabaseTest, FirstStartInAnEmptyWorkingFolderCreatesAnEmptyDatabase) {
+    Database db(buildPaths(), sink);
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Absent);
+    EXPECT_FALSE(db.importFromWorkingFolder());
+    db.createMissing(true);
+
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Intact);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(root / "default_db/covers"));
+    const std::vector<unsigned char> header = testing::readBytes(root / "default_db/KR.kr");
+    const std::vector<unsigned char> expected = {'1', 0, '.', 0, '0', 0, '.', 0, '2', 0, '.', 0,
+                                                 '0', 0, 0,   0, 0,   0, 0,   0, 0,   0, 0,   0,
+                                                 0,   0, 0,   0, 0,   0, 0,   0, 1,   0, 0,   0};
+    EXPECT_EQ(header, expected);
+    for (const char* name : kNames) {
+        if (std::string_view(name) != "KR.kr") {
+            EXPECT_EQ(std::filesystem::file_size(root / "default_db" / name), 0u) << name;
+        }
+    }
+    EXPECT_TRUE(db.versionMatches());
+}
+
+TEST_F(DatabaseTest, CreateMissingOutsideStartUpNeedsTheFolderAndTouchesNothingThatExists) {
+    Database db(buildPaths(root / "chosen"), sink);
+    EXPECT_THROW(db.createMissing(false), FileError);  // the folder itself is not made
+
+    std::filesystem::create_directory(root / "chosen");
+    testing::writeText(root / "chosen/KR_OB.kr", "keep");
+    db.createMissing(false);
+    EXPECT_EQ(testing::readBytes(root / "chosen/KR_OB.kr").size(), 4u);
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Intact);
+}
+
+TEST_F(DatabaseTest, FileSetStates) {
+    struct Case {
+        std::vector<const char*> present;
+        DatabaseState state;
+    };
+    const std::vector<Case> cases = {
+        {{}, DatabaseState::Absent},
+        {{"KR_PDB.kr"}, DatabaseState::Damaged},
+        {{"KR.kr"}, DatabaseState::Damaged},
+        {{"KR.kr", "KR_PDB.kr", "KR_OC.kr", "KR_OB.kr", "KR_PRB.kr", "KR_PRD.kr", "KR_LZ.kr",
+          "KR_WI.kr"},
+         DatabaseState::Damaged},
+        {{kNames.begin(), kNames.end()}, DatabaseState::Intact},  // no covers folder needed
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::filesystem::path folder = root / ("db" + std::to_string(index++));
+        std::filesystem::create_directory(folder);
+        for (const char* name : c.present) {
+            testing::writeText(folder / name, "");
+        }
+        RecordingSink messages;
+        Database db(buildPaths(folder), messages);
+        EXPECT_EQ(db.checkFileSet(), c.state) << folder;
+        EXPECT_EQ(db.checkFileSet(), c.state) << folder;
+        // The damage message is shown every time the check finds a damaged set, never otherwise.
+        const std::size_t expected = c.state == DatabaseState::Damaged ? 2 : 0;
+        ASSERT_EQ(messages.messages.size(), expected) << folder;
+        for (const auto& [text, title] : messages.messages) {
+            EXPECT_EQ(text, kDamagedDatabaseMessage);
+            EXPECT_EQ(title, "Kinokrat");
+        }
+        EXPECT_FALSE(std::filesystem::exists(folder / "covers"));
+    }
+}
+
+TEST_F(DatabaseTest, ImportMovesTheNineBareFilesIntoTheDatabaseFolder) {
+    for (const char* name : kNames) {
+        testing::writeText(root / name, std::string("content of ") + name);
+    }
+    std::filesystem::create_directory(root / "default_db");
+    Database db(buildPaths(), sink);
+    ASSERT_EQ(db.checkFileSet(), DatabaseState::Absent);
+    EXPECT_TRUE(db.importFromWorkingFolder());
+    for (const char* name : kNames) {
+        EXPECT_FALSE(std::filesystem::exists(root / name)) << name;
+        const auto bytes = testing::readBytes(root / "default_db" / name);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("content of ") + name);
+    }
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Intact);
+    EXPECT_FALSE(std::filesystem::exists(root / "default_db/covers"));
+}
+
+TEST_F(DatabaseTest, ImportCreatesTheDatabaseFolderAndNeedsAllNineFiles) {
+    for (const char* name : kNames) {
+        testing::writeText(root / name, name);
+    }
+    std::filesystem::remove(root / "KR_WO.kr");
+    Database db(buildPaths(), sink);
+    EXPECT_FALSE(db.importFromWorkingFolder());
+    EXPECT_FALSE(std::filesystem::exists(root / "default_db"));
+
+    testing::writeText(root / "KR_WO.kr", "KR_WO.kr");
+    EXPECT_TRUE(db.importFromWorkingFolder());
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Intact);
+}
+
+TEST_F(DatabaseTest, AFailedImportCopyDeletesNoOriginalAndLeavesNoCopy) {
+    for (const char* name : kNames) {
+        testing::writeText(root / name, name);
+    }
+    // A folder in the way of the cast table's temporary copy makes that copy fail.
+    std::filesystem::create_directories(root / "default_db/KR_OB.kr0");
+    Database db(buildPaths(), sink);
+    EXPECT_THROW(db.importFromWorkingFolder(), FileError);
+    for (const char* name : kNames) {
+        EXPECT_TRUE(std::filesystem::exists(root / name)) << name;
+        EXPECT_FALSE(std::filesystem::exists(root / "default_db" / name)) << name;
+    }
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Absent);
+}
+
+TEST_F(DatabaseTest, VersionMatchesOnlyTheWholeVersionTextOfAWholeHeader) {
+    Database db(buildPaths(), sink);
+    db.createMissing(true);
+    const auto header_path = root / "default_db/KR.kr";
+    const auto original = testing::readBytes(header_path);
+
+    const auto with_version = [&](std::u16string_view version) {
+        DatabaseHeader header = newDatabaseHeader();
+        std::fill(std::begin(header.version), std::end(header.version), u'x');
+        if (version.size() < 16) {
+            storeText(header.version, version);
+        }
+        std::vector<unsigned char> bytes(sizeof header);
+        std::memcpy(bytes.data(), &header, sizeof header);
+        testing::writeBytes(header_path, bytes);
+    };
+    with_version(u"1.0.2.0");  // the bytes after the NUL are not looked at
+    EXPECT_TRUE(db.versionMatches());
+    for (std::u16string_view other : {u"1.0.2", u"1.0.2.01", u"1.0.3.0", u"", u"none-no-nul!!!!!!"}) {
+        with_version(other);
+        EXPECT_FALSE(db.versionMatches());
+    }
+    testing::writeBytes(header_path, original);
+    testing::truncateFile(header_path, 20);  // version intact, counter missing
+    EXPECT_FALSE(db.versionMatches());
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(DatabaseTest, IssuedIdsGrowAndNeverWrap) {
+    Database db(buildPaths(), sink);
+    db.createMissing(true);
+    EXPECT_EQ(db.issueFilmId(), 2);
+    EXPECT_EQ(db.issueFilmId(), 3);
+    EXPECT_EQ(db.readHeader().last_id, 3);
+
+    for (std::int32_t last : {std::numeric_limits<std::int32_t>::max(), -1, -7}) {
+        DatabaseHeader header = newDatabaseHeader();
+        header.last_id = last;
+        std::vector<unsigned char> bytes(sizeof header);
+        std::memcpy(bytes.data(), &header, sizeof header);
+        testing::writeBytes(root / "default_db/KR.kr", bytes);
+        sink.messages.clear();
+        EXPECT_EQ(db.issueFilmId(), std::nullopt) << last;
+        EXPECT_EQ(db.readHeader().last_id, last);
+        EXPECT_EQ(sink.messages.size(), 1u);
+    }
+}
+
+TEST_F(DatabaseTest, AFileErrorNamesThePathTheOperationAndErrno) {
+    Database db(buildPaths(), sink);  // no database yet
+    try {
+        db.versionMatches();
+        FAIL() << "no exception";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.path(), root / "default_db/KR.kr");
+        EXPECT_EQ(error.operation(), "open");
+        EXPECT_EQ(error.errorNumber(), ENOENT);
+        EXPECT_NE(std::string(error.what()).find("KR.kr"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace ordavo

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "storage/database.h"
+#include "storage/file_error.h"
+#include "storage/film_table.h"
+#include "storage/filter_state.h"
+#include "storage/text_field.h"
+#include "testing/temp_folder.h"
+
+namespace ordavo {
+namespace {
+
+using testing::appendFilms;
+using testing::filmIds;
+using testing::makeFilm;
+
+class FilmTableTest : public ::testing::Test {
+protected:
+    FilmTableTest() { database.createMissing(true); }
+
+    std::filesystem::path films() const { return root / "default_db/KR_PDB.kr"; }
+    std::u16string title() const { return std::u16string(readText(table.current().title)); }
+    void setTitle(std::u16string_view text) { storeText(table.current().title, text); }
+    using Counter = std::pair<std::int64_t, std::int64_t>;
+    Counter counter() {
+        table.refreshCounter(filter);
+        return {table.counter().position, table.counter().count};
+    }
+    void markVersion(std::u16string_view version) {
+        DatabaseHeader header = database.readHeader();
+        storeText(header.version, version);
+        std::vector<unsigned char> bytes(sizeof header);
+        std::memcpy(bytes.data(), &header, sizeof header);
+        testing::writeBytes(root / "default_db/KR.kr", bytes);
+    }
+
+    testing::TempFolder root;
+    testing::WorkingFolderScope cwd{root.path()};
+    testing::RecordingSink sink;
+    testing::RecordingHandover pages;
+    Database database{buildPaths(), sink};
+    FilmTable table{database, pages};
+    FilterState filter;
+};
+
+TEST_F(FilmTableTest, ReadAndWriteHandOverToTheListsInTheirOrders) {
+    appendFilms(films(), {makeFilm(7, u"Rejs")});
+    ASSERT_TRUE(table.readRow(true));
+    EXPECT_EQ(pages.calls,
+              (std::vector<std::string>{"clear Reviews", "load Reviews 7", "load Cast 7",
+                                        "load Distributors 7", "load Producers 7",
+                                        "load Locations 7", "load LoansTo 7", "load LoansFrom 7"}));
+    pages.calls.clear();
+    ASSERT_TRUE(table.updateRow());
+    EXPECT_EQ(pages.calls,
+              (std::vector<std::string>{"save Reviews 7", "save Cast 7", "save Producers 7",
+                                        "save Distributors 7", "save Locations 7",
+                                        "save LoansTo 7", "save LoansFrom 7"}));
+    pages.calls.clear();
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_TRUE(pages.calls.empty());  // a new film has no detail rows yet
+}
+
+TEST_F(FilmTableTest, AppendIssuesIdsFromTwoAndNeverReusesThem) {
+    ASSERT_TRUE(table.appendRow(true));
+    EXPECT_EQ(table.current().id, 2);
+    EXPECT_EQ(table.current_offset, 0);
+    ASSERT_TRUE(table.appendRow(false));
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_EQ(table.current_offset, 2 * 31888);
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 3, 4}));
+
+    ASSERT_TRUE(table.deleteRow(filter));  // deletes film 4, the last appended
+    table.current_offset = 0;
+    ASSERT_TRUE(table.deleteRow(filter));  // and film 2
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{3, 5}));
+    EXPECT_EQ(table.current_offset, 31888);
+}
+
+TEST_F(FilmTableTest, ReadRowCopiesOneWholeRowAndLeavesTheBufferAloneAtTheEnd) {
+    appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś")});
+    ASSERT_TRUE(table.readRow(true));
+    EXPECT_EQ(title(), u"Rejs");
+    table.current_offset = 31888;
+    ASSERT_TRUE(table.readRow(false));
+    EXPECT_EQ(title(), u"Miś");
+    EXPECT_EQ(table.current().id, 3);
+
+    table.current_offset = 2 * 31888;  // past the end: nothing read
+    ASSERT_TRUE(table.readRow(false));
+    EXPECT_EQ(title(), u"Miś");
+}
+
+TEST_F(FilmTableTest, AShortReadOfAPartialRowZeroesTheRest) {
+    appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś")});
+    testing::truncateFile(films(), 31888 + 100);  // 4 bytes of id and 48 units of title
+    FilmRecord before = makeFilm(9, u"Seksmisja i dużo dłuższy tytuł, który nie może przeciec");
+    setFieldText(before, *findFilmField("genre"), u"komedia");
+    table.current() = before;
+    table.current_offset = 31888;
+    ASSERT_TRUE(table.readRow(false));
+    EXPECT_EQ(table.current().id, 3);
+    EXPECT_EQ(title(), u"Miś");
+    EXPECT_EQ(readText(table.current().genre), u"");
+}
+
+TEST_F(FilmTableTest, UpdateWritesTheWholeBufferInPlace) {
+    appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś")});
+    table.current_offset = 31888;
+    ASSERT_TRUE(table.readRow(false));
+    setTitle(u"Miś (wersja reżyserska)");
+    table.current().padding[1] = 0x77;
+    ASSERT_TRUE(table.updateRow());
+    const auto bytes = testing::readBytes(films());
+    ASSERT_EQ(bytes.size(), 2u * 31888);
+    EXPECT_EQ(std::memcmp(bytes.data() + 31888, &table.current(), 31888), 0);
+}
+
+TEST_F(FilmTableTest, CounterRules) {
+    EXPECT_TRUE(table.refreshCounter(filter));  // empty table
+    EXPECT_EQ(counter(), Counter(0, 0));
+
+    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(5, u"b"), makeFilm(2, u"c")});
+    table.current().id = 2;
+    EXPECT_FALSE(table.refreshCounter(filter));
+    EXPECT_EQ(counter(), Counter(3, 3));  // the later of two equal ids
+    table.current().id = 5;
+    EXPECT_EQ(counter(), Counter(2, 3));
+    table.current().id = 42;
+    EXPECT_EQ(counter(), Counter(0, 3));  // id in no row
+
+    testing::truncateFile(films(), 3 * 31888 + 10);  // a trailing partial row counts
+    EXPECT_EQ(counter(), Counter(0, 4));
+
+    filter.filter_mode = true;
+    filter.filter_offsets = {0, 31888, 2 * 31888};
+    filter.filter_index = 1;
+    EXPECT_EQ(counter(), Counter(2, 3));
+
+    std::filesystem::remove(films());  // a missing table leaves the counter as it was
+    EXPECT_FALSE(table.refreshCounter(filter));
+    EXPECT_EQ(table.counter().position, 2);
+    EXPECT_THROW(table.tableLength(), FileError);
+}
+
+TEST_F(FilmTableTest, DeleteOfTheOnlyFilmEmptiesTheTable) {
+    ASSERT_TRUE(table.appendRow(true));
+    ASSERT_TRUE(table.deleteRow(filter));
+    EXPECT_EQ(std::filesystem::file_size(films()), 0u);
+    EXPECT_EQ(table.current().id, 0);
+    EXPECT_TRUE(table.refreshCounter(filter));
+    EXPECT_EQ(counter(), Counter(0, 0));
+    EXPECT_FALSE(std::filesystem::exists(root / "default_db/KR_PDB.kr0"));
+    EXPECT_FALSE(std::filesystem::exists(root / "KR_PDB.kr0"));
+}
+
+TEST_F(FilmTableTest, DeleteDropsEveryIdZeroRowAndPadsAKeptPartialRow) {
+    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(0, u"left by a crash"), makeFilm(4, u"c"),
+                          makeFilm(5, u"d"), makeFilm(6, u"partial")});
+    testing::truncateFile(films(), 4 * 31888 + 50);
+    table.current_offset = 2 * 31888;  // film 4
+    ASSERT_TRUE(table.deleteRow(filter));
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 5, 6}));
+    const auto bytes = testing::readBytes(films());
+    ASSERT_EQ(bytes.size(), 3u * 31888);
+    const FilmRecord partial = makeFilm(6, u"partial");
+    EXPECT_EQ(std::memcmp(bytes.data() + 2 * 31888, &partial, 50), 0);
+    EXPECT_TRUE(std::all_of(bytes.begin() + 2 * 31888 + 50, bytes.end(),
+                            [](unsigned char b) { return b == 0; }));
+}
+
+TEST_F(FilmTableTest, DeleteRefusesInFilterModeWithAMessage) {
+    appendFilms(films(), {makeFilm(2, u"a")});
+    const auto before = testing::readBytes(films());
+    filter.filter_mode = true;
+    filter.filter_offsets = {0};
+    EXPECT_FALSE(table.deleteRow(filter));
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].first, "W trybie sortowanym nie można usuwać rekordów.");
+    EXPECT_EQ(sink.messages[0].second, "Kinokrat");
+    EXPECT_EQ(testing::readBytes(films()), before);
+}
+
+TEST_F(FilmTableTest, AnotherVersionRefusesEveryWriteSilentlyButReads) {
+    appendFilms(films(), {makeFilm(2, u"Rejs")});
+    markVersion(u"1.0.1.0");
+    const auto films_before = testing::readBytes(films());
+    const auto header_before = testing::readBytes(root / "default_db/KR.kr");
+    ASSERT_TRUE(table.readRow(true));
+    setTitle(u"changed");
+    EXPECT_FALSE(table.updateRow());
+    EXPECT_FALSE(table.appendRow(false));
+    EXPECT_FALSE(table.deleteRow(filter));
+    EXPECT_EQ(testing::readBytes(films()), films_before);
+    EXPECT_EQ(testing::readBytes(root / "default_db/KR.kr"), header_before);
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(FilmTableTest, ADamagedSetRefusesEveryOperationWithTheMessage) {
+    appendFilms(films(), {makeFilm(2, u"Rejs")});
+    std::filesystem::remove(root / "default_db/KR_LZ.kr");
+    table.current() = makeFilm(9, u"kept");
+    EXPECT_FALSE(table.readRow(true));
+    EXPECT_FALSE(table.updateRow());
+    EXPECT_FALSE(table.appendRow(false));
+    EXPECT_FALSE(table.deleteRow(filter));
+    EXPECT_EQ(sink.messages.size(), 4u);
+    EXPECT_EQ(title(), u"kept");
+    EXPECT_TRUE(pages.calls.empty());
+}
+
+TEST_F(FilmTableTest, AnInterruptedCompactionLeavesAReadableIntactDatabase) {
+    for (ReplaceStep stop : {ReplaceStep::TempWritten, ReplaceStep::TempSynced}) {
+        std::filesystem::remove(films());
+        appendFilms(films(), {makeFilm(2, u"a"), makeFilm(3, u"b"), makeFilm(4, u"c")});
+        table.setReplaceStepHook([stop](ReplaceStep step) {
+            if (step == stop) {
+                throw std::runtime_error("stopped");
+            }
+        });
+        table.current_offset = 31888;
+        EXPECT_THROW(table.deleteRow(filter), std::runtime_error);
+        // The marked row is still there with id 0; the table is whole and the set intact.
+        EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 0, 4}));
+        EXPECT_EQ(database.checkFileSet(), DatabaseState::Intact);
+        EXPECT_FALSE(std::filesystem::exists(root / "default_db/KR_PDB.kr0"));
+
+        table.setReplaceStepHook({});
+        table.current_offset = 0;
+        ASSERT_TRUE(table.deleteRow(filter));  // the next delete drops the marked row too
+        EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{4}));
+    }
+    // Stopped just after the rename: the compacted table is in place.
+    std::filesystem::remove(films());
+    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(3, u"b")});
+    table.setReplaceStepHook([](ReplaceStep step) {
+        if (step == ReplaceStep::Renamed) {
+            throw std::runtime_error("stopped");
+        }
+    });
+    table.current_offset = 0;
+    EXPECT_THROW(table.deleteRow(filter), std::runtime_error);
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{3}));
+    EXPECT_EQ(database.checkFileSet(), DatabaseState::Intact);
+}
+
+TEST_F(FilmTableTest, ALeftoverTemporaryTableIsOverwritten) {
+    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(3, u"b")});
+    testing::writeText(root / "default_db/KR_PDB.kr0", "stale bytes of an earlier crash");
+    table.current_offset = 0;
+    ASSERT_TRUE(table.deleteRow(filter));
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{3}));
+    EXPECT_FALSE(std::filesystem::exists(root / "default_db/KR_PDB.kr0"));
+}
+
+TEST_F(FilmTableTest, ATableThatCannotBeOpenedThrowsAFileError) {
+    std::filesystem::remove(films());
+    std::filesystem::create_directory(films());  // a folder in place of the table
+    EXPECT_THROW(table.readRow(true), FileError);
+    EXPECT_THROW(table.tableLength(), FileError);
+}
+
+}  // namespace
+}  // namespace ordavo

@@ -1,0 +1,118 @@
+#include "testing/temp_folder.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace ordavo::testing {
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ordavo-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    m_path = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    // Tests may leave read-only folders behind; make them writable again before removing.
+    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    }
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+WorkingFolderScope::WorkingFolderScope(const std::filesystem::path& folder)
+    : m_previous(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+}
+
+WorkingFolderScope::~WorkingFolderScope() {
+    std::error_code ignored;
+    std::filesystem::current_path(m_previous, ignored);
+}
+
+std::string_view listName(DetailList list) {
+    switch (list) {
+        case DetailList::Reviews:
+            return "Reviews";
+        case DetailList::Cast:
+            return "Cast";
+        case DetailList::Distributors:
+            return "Distributors";
+        case DetailList::Producers:
+            return "Producers";
+        case DetailList::Locations:
+            return "Locations";
+        case DetailList::LoansTo:
+            return "LoansTo";
+        case DetailList::LoansFrom:
+            return "LoansFrom";
+    }
+    return "?";
+}
+
+void RecordingHandover::clearList(DetailList list) {
+    calls.push_back("clear " + std::string(listName(list)));
+}
+
+void RecordingHandover::loadRows(DetailList list, std::int32_t film_id) {
+    calls.push_back("load " + std::string(listName(list)) + " " + std::to_string(film_id));
+}
+
+void RecordingHandover::saveRows(DetailList list, std::int32_t film_id) {
+    calls.push_back("save " + std::string(listName(list)) + " " + std::to_string(film_id));
+}
+
+std::vector<unsigned char> readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeText(const std::filesystem::path& path, std::string_view text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+void truncateFile(const std::filesystem::path& path, std::uint64_t size) {
+    std::filesystem::resize_file(path, size);
+}
+
+FilmRecord makeFilm(std::int32_t id, std::u16string_view title) {
+    FilmRecord film = zeroFilmRecord();
+    film.id = id;
+    setFieldText(film, *findFilmField("title"), title);
+    return film;
+}
+
+void appendFilms(const std::filesystem::path& table, const std::vector<FilmRecord>& films) {
+    std::ofstream out(table, std::ios::binary | std::ios::app);
+    for (const FilmRecord& film : films) {
+        out.write(reinterpret_cast<const char*>(&film), sizeof film);
+    }
+}
+
+std::vector<std::int32_t> filmIds(const std::filesystem::path& table) {
+    const std::vector<unsigned char> bytes = readBytes(table);
+    std::vector<std::int32_t> ids;
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kFilmRowSize) {
+        std::int32_t id = 0;
+        std::memcpy(&id, bytes.data() + offset, std::min<std::size_t>(4, bytes.size() - offset));
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+}  // namespace ordavo::testing

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "storage/film_record.h"
+#include "storage/message_sink.h"
+#include "storage/page_handover.h"
+
+namespace ordavo::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(std::string_view name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Makes `folder` the process's working folder until the end of the scope.
+class WorkingFolderScope {
+public:
+    explicit WorkingFolderScope(const std::filesystem::path& folder);
+    ~WorkingFolderScope();
+
+private:
+    std::filesystem::path m_previous;
+};
+
+// Remembers every message instead of showing it.
+class RecordingSink : public MessageSink {
+public:
+    void showMessage(std::string_view text, std::string_view title) override {
+        messages.emplace_back(std::string(text), std::string(title));
+    }
+    std::vector<std::pair<std::string, std::string>> messages;
+};
+
+// Remembers the hand-over calls as "clear Reviews", "load Cast 7", "save Producers 7".
+class RecordingHandover : public PageHandover {
+public:
+    void clearList(DetailList list) override;
+    void loadRows(DetailList list, std::int32_t film_id) override;
+    void saveRows(DetailList list, std::int32_t film_id) override;
+    std::vector<std::string> calls;
+};
+
+std::string_view listName(DetailList list);
+
+std::vector<unsigned char> readBytes(const std::filesystem::path& path);
+void writeBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+void writeText(const std::filesystem::path& path, std::string_view text);
+void truncateFile(const std::filesystem::path& path, std::uint64_t size);
+
+// A zero-filled film row with `id` and a title.
+FilmRecord makeFilm(std::int32_t id, std::u16string_view title);
+// Appends raw film rows to a film table.
+void appendFilms(const std::filesystem::path& table, const std::vector<FilmRecord>& films);
+// The ids of the rows of a film table, a trailing partial row included.
+std::vector<std::int32_t> filmIds(const std::filesystem::path& table);
+
+}  // namespace ordavo::testing
