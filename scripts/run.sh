@@ -3,6 +3,5 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
-cmake --preset default -S "$root" >/dev/null
-cmake --build --preset default --target ordavo-cli
-echo "The window is not built yet; the command-line tool is: $root/build/default/src/app/ordavo-cli"
+(cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default)
+echo "The main window is not built yet: everything else is built under $root/build/default."
