@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "search/film_search.h"
+#include "storage/database_paths.h"
+#include "storage/file_error.h"
+#include "testing/temp_folder.h"
+
+namespace ordavo {
+namespace {
+
+using testing::makeFilm;
+
+constexpr std::int64_t kRow = kFilmRowSize;
+constexpr std::size_t kTitle = 0;
+constexpr std::size_t kCinematographer = 10;
+constexpr std::size_t kComposer = 12;
+
+FilmRecord filmWith(std::int32_t id, std::string_view member, std::u16string_view text) {
+    FilmRecord film = makeFilm(id, u"");
+    setFieldText(film, *findFilmField(member), text);
+    return film;
+}
+
+class FilmSearchTest : public ::testing::Test {
+protected:
+    FilmSearchTest() { std::filesystem::create_directory(paths.database_folder); }
+
+    void addFilms(const std::vector<FilmRecord>& films) {
+        testing::appendFilms(paths.file(DataFile::Films), films);
+    }
+    std::vector<std::int64_t> search(std::optional<std::size_t> field, std::u16string_view phrase) {
+        return SearchFilms(paths, field, phrase);
+    }
+
+    testing::TempFolder root;
+    DatabasePaths paths = buildPaths(root / "db");
+};
+
+TEST_F(FilmSearchTest, MatchesExactUtf16RunsAnywhereInTheText) {
+    addFilms({makeFilm(1, u"Rejs"), makeFilm(2, u"Noc nad Wisłą"), makeFilm(3, u"Wisła")});
+    struct Case {
+        std::u16string_view phrase;
+        std::vector<std::int64_t> offsets;
+    };
+    for (const Case& c : {
+             Case{u"wisł", {}},                // case-sensitive
+             Case{u"Wisł", {kRow, 2 * kRow}},  // diacritics compared as they are
+             Case{u"Wisla", {}},               // no folding of diacritics
+             Case{u"ad W", {kRow}},            // blanks inside the run
+             Case{u"Noc nad Wisłą!", {}},      // longer than the text
+             Case{u"Noc nad Wisłą", {kRow}},   // the whole text
+             Case{u" Noc", {}},                // no trimming
+             Case{u"", {0, kRow, 2 * kRow}},   // the empty phrase matches every film
+         }) {
+        EXPECT_EQ(search(kTitle, c.phrase), c.offsets)
+            << std::string(c.phrase.begin(), c.phrase.end());
+    }
+}
+
+TEST_F(FilmSearchTest, TheEmptyPhraseMatchesEveryRowButNothingElseMatchesAnEmptyField) {
+    addFilms({makeFilm(1, u"Rejs"), makeFilm(2, u""), makeFilm(0, u"")});
+    EXPECT_EQ(search(kComposer, u""), (std::vector<std::int64_t>{0, kRow, 2 * kRow}));
+    EXPECT_TRUE(search(kComposer, u" ").empty());
+}
+
+TEST_F(FilmSearchTest, NoFieldChosenMatchesNothingWithoutReadingTheTable) {
+    EXPECT_TRUE(search(std::nullopt, u"").empty());  // there is no table at all
+    addFilms({makeFilm(1, u"Rejs")});
+    EXPECT_TRUE(search(std::nullopt, u"Rejs").empty());
+}
+
+TEST_F(FilmSearchTest, AnEmptyTableMatchesNothing) {
+    addFilms({});
+    EXPECT_TRUE(search(kTitle, u"").empty());
+    EXPECT_TRUE(search(kTitle, u"Rejs").empty());
+}
+
+TEST_F(FilmSearchTest, EachListPositionSearchesItsOwnField) {
+    addFilms({filmWith(1, "cinematographer_name", u"Jerzy Lipman"),
+              filmWith(2, "composer_name", u"Krzysztof Komeda")});
+    EXPECT_EQ(searchFieldLabel(kCinematographer), "Obsada - Zdjęcia - Imię i Nazwisko");
+    EXPECT_EQ(searchFieldLabel(kComposer), "Obsada - Muzyka - Imię i Nazwisko");
+    EXPECT_EQ(search(kCinematographer, u"Lipman"), (std::vector<std::int64_t>{0}));
+    EXPECT_TRUE(search(kCinematographer, u"Komeda").empty());
+    EXPECT_EQ(search(kComposer, u"Komeda"), (std::vector<std::int64_t>{kRow}));
+    EXPECT_TRUE(search(kComposer, u"Lipman").empty());
+}
+
+TEST_F(FilmSearchTest, TheListKeepsItsOwnOrderAndSpellings) {
+    EXPECT_EQ(searchFieldLabel(0), "Tytuł");
+    EXPECT_EQ(searchField(3).member, "own_rating_soundtrack");
+    EXPECT_EQ(searchFieldLabel(42), "Informacje o Filmie - System Dźwieku - Nazwa");
+    EXPECT_EQ(searchFieldLabel(43), "Informacje o Filmie - System Dźwięku - Typ");
+    EXPECT_EQ(searchField(48).member, "production_countries");
+    EXPECT_THROW(searchField(kSearchFieldCount), std::out_of_range);
+    EXPECT_FALSE(findFilmField("front_cover_path")->searchable());
+    EXPECT_FALSE(findFilmField("back_cover_path")->searchable());
+}
+
+TEST_F(FilmSearchTest, OnlyTheFirst500UnitsOfThePhraseAreSearchedFor) {
+    const std::u16string title(500, u'a');
+    addFilms({makeFilm(1, title)});
+    EXPECT_EQ(search(kTitle, title + u"b"), (std::vector<std::int64_t>{0}));
+    EXPECT_TRUE(search(kTitle, std::u16string(499, u'a') + u"b").empty());
+}
+
+TEST_F(FilmSearchTest, ATrailingPartialRowIsSearchedAsARowPaddedWithZeros) {
+    addFilms({makeFilm(1, u"Rejs"), makeFilm(2, u"Rejs do Rio")});
+    testing::truncateFile(paths.file(DataFile::Films), kRow + 4 + 2 * 4);  // "Rejs" of row 2
+    EXPECT_EQ(search(kTitle, u"Rejs"), (std::vector<std::int64_t>{0, kRow}));
+    EXPECT_EQ(search(kTitle, u"Rejs "), (std::vector<std::int64_t>{}));
+}
+
+TEST_F(FilmSearchTest, AMissingTableThrowsFileError) {
+    EXPECT_THROW(search(kTitle, u"Rejs"), FileError);
+}
+
+}  // namespace
+}  // namespace ordavo
