@@ -1,0 +1,39 @@
+#include "app/ckinokrat_app.h"
+
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <clocale>
+
+#include "app/ckinokrat_dlg.h"
+
+namespace ordavo {
+
+void installPolishTranslation(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    }
+}
+
+CKinokratApp::CKinokratApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Ordavo"));
+    setWindowIcon(QIcon(QStringLiteral(":/ordavo/app_icon.png")));
+    std::setlocale(LC_ALL, "");
+    installPolishTranslation(*this);
+}
+
+CKinokratApp::~CKinokratApp() = default;
+
+int CKinokratApp::run(UiService& ui) {
+    CKinokratDlg dialog(ui);
+    if (dialog.startupFailed()) {
+        return 1;
+    }
+    dialog.show();
+    dialog.exec();
+    return 0;
+}
+
+}  // namespace ordavo

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/film_form.h"
+#include "app/ui_service.h"
+#include "storage/database.h"
+#include "storage/film_table.h"
+#include "storage/filter_state.h"
+#include "storage/page_handover.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QAction;
+
+namespace ordavo {
+
+class CoverView;
+class TabPage;
+class TAB_Oocena;
+class TAB_Obsada;
+class TAB_Produkcja;
+class TAB_DOE;
+class TAB_IOF;
+class TAB_BIBLIO;
+
+inline constexpr std::string_view kNewInFilterModeMessage =
+    "W trybie sortowanym nie można dodawać nowych rekordów";
+inline constexpr const char* kOpenDatabasePrompt =
+    "Podaj katalog z bazą danych w formacie Kinokrat lub utwórz katalog na nową bazę danych i "
+    "wskaż go";
+
+// The main window: one film at a time, its covers, six tab pages, paging and editing.
+class CKinokratDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Runs the whole start-up: paths, file-set check, import or creation, pages, first film.
+    explicit CKinokratDlg(UiService& ui, QWidget* parent = nullptr);
+    ~CKinokratDlg() override;
+
+    // True when start-up found a damaged database: the window is not to be shown.
+    bool startupFailed() const { return m_startupFailed; }
+
+    Database& database() { return m_database; }
+    FilmTable& filmTable() { return m_table; }
+    FilterState& filter() { return m_filter; }
+    FilmForm& form() { return m_form; }
+    // The hand-over the film table uses; the detail lists plug in here.
+    void setDetailHandover(PageHandover* handover) { m_detailHandover = handover; }
+
+    // Form operations.
+    void showFilm();
+    void readForm();
+    void clearForm(bool empty_buffer);
+    void loadFilm(bool from_start);
+    void save();
+    void disableRowControls();
+    void enableRowControls();
+    // Refreshes "Rekord" N "z" M; true for an empty film table.
+    bool refreshCounter();
+
+    // Commands.
+    void pageFirst();
+    void pagePrevious();
+    void pageNext();
+    void pageLast();
+    void newFilm();
+    void saveFilm() { save(); }
+    void deleteFilm();
+    void openCover(bool front);
+    void removeCover(bool front);
+    void openDatabase();
+    void clearFilter();
+    // Filter mode after a search with matches (offsets in table order, not empty).
+    void enterFilterMode(std::vector<std::int64_t> offsets);
+
+signals:
+    void searchRequested();
+    void exportRequested();
+
+protected:
+    bool event(QEvent* event) override;
+    // Every way of closing (close box, Esc, Enter, "Koniec") ends here.
+    void done(int result) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    class Handover;
+    enum class Paging { First, Previous, Next, Last };
+
+    void buildWindow();
+    void buildMenu();
+    QWidget* buildCoverColumn();
+    QWidget* buildBottomBar();
+    void startUp();
+    void page(Paging step);
+    void showAbout();
+    void storeOnClose();
+    // What a loss of activation does: store the shown film (or disable the row controls on an
+    // empty table). Also run before the window opens a dialog of its own.
+    void storeOnDeactivation();
+    // Runs a command; a file-system failure becomes one message box.
+    void guarded(const std::function<void()>& command);
+
+    UiService& m_ui;
+    UiMessageSink m_sink;
+    Database m_database;
+    std::unique_ptr<Handover> m_handover;
+    PageHandover* m_detailHandover = nullptr;
+    FilmTable m_table;
+    FilterState m_filter;
+    FilmForm m_form;
+
+    bool m_startupFailed = false;
+    bool first_deactivation_pending = true;
+    bool m_formEdited = false;
+    bool m_closing = false;
+    int m_commandDepth = 0;  // commands in progress; they store what they need themselves
+
+    QLineEdit* m_idEdit = nullptr;
+    QLineEdit* m_positionEdit = nullptr;
+    QLineEdit* m_countEdit = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    QLabel* m_filterIndicator = nullptr;
+    CoverView* m_frontCover = nullptr;
+    CoverView* m_backCover = nullptr;
+    std::array<QPushButton*, 4> m_coverButtons{};
+    TAB_Oocena* m_ratingPage = nullptr;
+    TAB_Obsada* m_castPage = nullptr;
+    TAB_Produkcja* m_productionPage = nullptr;
+    TAB_DOE* m_copyPage = nullptr;
+    TAB_IOF* m_infoPage = nullptr;
+    TAB_BIBLIO* m_loansPage = nullptr;
+};
+
+}  // namespace ordavo

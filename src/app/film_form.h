@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <functional>
+#include <string_view>
+
+#include "storage/film_record.h"
+
+class QComboBox;
+class QLineEdit;
+class QWidget;
+
+namespace ordavo {
+
+// The controls of the film record's text fields on the main dialog and the tab pages, bound by
+// the field table. The pages create their controls through it; the main dialog moves text
+// between them and the current-film buffer.
+class FilmForm {
+public:
+    // A single-line box for `member`, named "<memberInCamelCase>Edit".
+    QLineEdit* addEdit(std::string_view member, QWidget* parent);
+    // An editable drop-down for `member`, named "<memberInCamelCase>Combo"; it offers
+    // `suggestions` in Polish order and stores whatever text its edit field holds.
+    QComboBox* addCombo(std::string_view member, const QStringList& suggestions, QWidget* parent);
+
+    QWidget* control(std::string_view member) const;
+    QString text(std::string_view member) const;
+    void setText(std::string_view member, const QString& text);
+
+    // Every bound control gets its field's text.
+    void show(const FilmRecord& record);
+    // Every bound field gets its control's text, cut to the field's capacity.
+    void read(FilmRecord& record) const;
+    // Every bound control is emptied (a combo keeps its suggestions, with nothing selected).
+    void clear();
+    // Called whenever the user edits any bound control.
+    void setEditedHandler(std::function<void()> handler) { m_edited = std::move(handler); }
+
+    // The label a field's control carries.
+    static QString label(std::string_view member);
+    // "original_title" → "originalTitle".
+    static QString camelCase(std::string_view member);
+
+private:
+    std::size_t indexOf(std::string_view member) const;
+    std::array<QWidget*, kFilmTextFieldCount> m_controls{};
+    std::function<void()> m_edited;
+};
+
+}  // namespace ordavo

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <utility>
+#include <vector>
+
+#include "app/ui_service.h"
+
+namespace ordavo::testing {
+
+// Records every message and answers file and folder dialogs from queues (empty = cancel).
+class FakeUiService : public UiService {
+public:
+    void showMessage(QWidget*, const QString& text, const QString& title) override {
+        messages.emplace_back(text, title);
+    }
+    QString chooseFile(QWidget*, const QString&, const QStringList& filters) override {
+        lastFilters = filters;
+        return next(files);
+    }
+    QString chooseSaveFile(QWidget*, const QString&, const QStringList& filters) override {
+        lastFilters = filters;
+        return next(saveFiles);
+    }
+    QString chooseFolder(QWidget*, const QString& prompt) override {
+        lastPrompt = prompt;
+        return next(folders);
+    }
+
+    std::vector<std::pair<QString, QString>> messages;
+    std::deque<QString> files;
+    std::deque<QString> saveFiles;
+    std::deque<QString> folders;
+    QStringList lastFilters;
+    QString lastPrompt;
+
+private:
+    static QString next(std::deque<QString>& queue) {
+        if (queue.empty())
+            return {};
+        QString answer = queue.front();
+        queue.pop_front();
+        return answer;
+    }
+};
+
+// Types text into a widget one character at a time, Polish letters included.
+void typeText(QWidget* widget, const QString& text);
+
+}  // namespace ordavo::testing

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "storage/message_sink.h"
+
+class QWidget;
+
+namespace ordavo {
+
+class FileError;
+
+// Every message box and file or folder dialog of the application goes through this service, so
+// tests can answer them without a modal loop.
+class UiService {
+public:
+    virtual ~UiService() = default;
+    // A message box with only an OK button.
+    virtual void showMessage(QWidget* parent, const QString& text, const QString& title) = 0;
+    // An open-file dialog over `filters` (first one selected); empty when cancelled.
+    virtual QString chooseFile(QWidget* parent, const QString& caption,
+                               const QStringList& filters) = 0;
+    // A save-file dialog; the name is used as typed; empty when cancelled.
+    virtual QString chooseSaveFile(QWidget* parent, const QString& caption,
+                                   const QStringList& filters) = 0;
+    // A folder dialog with `prompt` as its caption and a new-folder button; empty when cancelled.
+    virtual QString chooseFolder(QWidget* parent, const QString& prompt) = 0;
+};
+
+// The real dialogs.
+class QtUiService : public UiService {
+public:
+    void showMessage(QWidget* parent, const QString& text, const QString& title) override;
+    QString chooseFile(QWidget* parent, const QString& caption,
+                       const QStringList& filters) override;
+    QString chooseSaveFile(QWidget* parent, const QString& caption,
+                           const QStringList& filters) override;
+    QString chooseFolder(QWidget* parent, const QString& prompt) override;
+};
+
+// The core's messages shown through the service.
+class UiMessageSink : public MessageSink {
+public:
+    UiMessageSink(UiService& ui, QWidget* parent) : m_ui(ui), m_parent(parent) {}
+    void showMessage(std::string_view text, std::string_view title) override;
+
+private:
+    UiService& m_ui;
+    QWidget* m_parent;
+};
+
+// The one Polish message for a failed file operation: the file and the system's reason.
+QString fileErrorMessage(const FileError& error);
+inline const QString kFileErrorTitle = QStringLiteral("Kinokrat - Błąd pliku");
+
+}  // namespace ordavo

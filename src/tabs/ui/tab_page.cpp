@@ -1,0 +1,58 @@
+#include "tabs/ui/tab_page.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "app/film_form.h"
+
+namespace ordavo {
+
+TabPage::TabPage(FilmForm& form, QWidget* parent)
+    : QWidget(parent), m_form(form), m_layout(new QVBoxLayout(this)) {
+    m_layout->setContentsMargins(6, 6, 6, 6);
+    m_layout->setSpacing(4);
+}
+
+QGridLayout* TabPage::fieldGrid(QWidget* parent, std::initializer_list<FieldPlace> places) {
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(3);
+    int columns = 0;
+    for (const FieldPlace& place : places) {
+        QLineEdit* edit = m_form.addEdit(place.member, parent);
+        auto* label =
+            new QLabel(place.label.isEmpty() ? FilmForm::label(place.member) : place.label, parent);
+        label->setBuddy(edit);
+        grid->addWidget(label, place.row, place.column * 2);
+        grid->addWidget(edit, place.row, place.column * 2 + 1);
+        columns = std::max(columns, place.column + 1);
+    }
+    for (int c = 0; c < columns; ++c) {
+        grid->setColumnStretch(c * 2 + 1, 1);
+    }
+    return grid;
+}
+
+QGroupBox* TabPage::fieldGroup(const QString& title, std::initializer_list<FieldPlace> places) {
+    auto* group = new QGroupBox(title, this);
+    group->setLayout(fieldGrid(group, places));
+    return group;
+}
+
+QWidget* TabPage::listArea(const QString& caption, const QString& name) {
+    auto* label = new QLabel(caption, this);
+    m_layout->addWidget(label);
+    auto* area = new QWidget(this);
+    area->setObjectName(name);
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    area->setMinimumHeight(120);
+    area->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_layout->addWidget(area, 1);
+    return area;
+}
+
+}  // namespace ordavo

@@ -1,0 +1,116 @@
+#include "tabs/ui/tab_pages.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "app/film_form.h"
+
+namespace ordavo {
+
+TAB_Oocena::TAB_Oocena(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+    setObjectName(QStringLiteral("ratingPage"));
+    listArea(QStringLiteral("Zasoby poświęcone tytułowi"), QStringLiteral("reviewsArea"));
+    m_layout->addWidget(
+        fieldGroup(QStringLiteral("Ocena Własna"), {{"own_rating_soundtrack", 0, 0},
+                                                    {"own_rating_cast", 1, 0},
+                                                    {"own_rating_overall", 2, 0},
+                                                    {"own_rating_cinematography", 0, 1},
+                                                    {"own_rating_artistic_value", 1, 1}}));
+}
+
+TAB_Obsada::TAB_Obsada(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+    setObjectName(QStringLiteral("castPage"));
+    listArea(QStringLiteral("Obsada"), QStringLiteral("castArea"));
+    auto* crew = new QGridLayout;
+    const auto group = [this](const char* title, std::string_view name, std::string_view nation) {
+        return fieldGroup(QString::fromUtf8(title), {{name, 0, 0}, {nation, 1, 0}});
+    };
+    crew->addWidget(group("Reżyser", "director_name", "director_nationality"), 0, 0);
+    crew->addWidget(group("Zdjęcia", "cinematographer_name", "cinematographer_nationality"), 0, 1);
+    crew->addWidget(group("Scenariusz", "screenwriter_name", "screenwriter_nationality"), 1, 0);
+    crew->addWidget(group("Muzyka", "composer_name", "composer_nationality"), 1, 1);
+    m_layout->addLayout(crew);
+}
+
+TAB_Produkcja::TAB_Produkcja(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+    setObjectName(QStringLiteral("productionPage"));
+    listArea(QStringLiteral("Producenci"), QStringLiteral("producersArea"));
+    listArea(QStringLiteral("Dystrybutorzy"), QStringLiteral("distributorsArea"));
+}
+
+TAB_DOE::TAB_DOE(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+    setObjectName(QStringLiteral("copyDataPage"));
+    m_layout->addWidget(fieldGroup(
+        QStringLiteral("Właściciel"),
+        {{"owner_first_name", 0, 0}, {"owner_last_name", 0, 1}, {"owner_address", 1, 0}}));
+    m_layout->addWidget(
+        fieldGroup(QStringLiteral("Miejsce nabycia"), {{"acquisition_name", 0, 0},
+                                                       {"acquisition_address", 1, 0},
+                                                       {"acquisition_www", 2, 0},
+                                                       {"acquisition_phone", 0, 1},
+                                                       {"acquisition_fax", 1, 1},
+                                                       {"acquisition_email", 2, 1}}));
+    QGridLayout* rest = fieldGrid(this, {{"price", 0, 0},
+                                         {"current_value", 1, 0},
+                                         {"purchase_date", 2, 0},
+                                         {"loss_date", 0, 1},
+                                         {"catalogue_date", 1, 1},
+                                         {"catalogue_number", 2, 1}});
+    auto* medium_label = new QLabel(FilmForm::label("medium_type"), this);
+    QComboBox* medium = m_form.addCombo("medium_type", {}, this);
+    medium_label->setBuddy(medium);
+    rest->addWidget(medium_label, 0, 4);
+    rest->addWidget(medium, 0, 5);
+    rest->setColumnStretch(5, 1);
+    m_layout->addLayout(rest);
+    m_layout->addStretch(1);
+}
+
+void TAB_DOE::fillMediumTypes() {
+    auto* combo = qobject_cast<QComboBox*>(m_form.control("medium_type"));
+    const QString kept = combo->currentText();
+    QStringList types = {QStringLiteral("DVD-ROM"), QStringLiteral("VCD"), QStringLiteral("BD-DVD"),
+                         QStringLiteral("HD-DVD"), QStringLiteral("VHS")};
+    types.sort(Qt::CaseInsensitive);
+    combo->clear();
+    combo->addItems(types);
+    combo->setCurrentIndex(-1);
+    combo->setEditText(kept);
+}
+
+TAB_IOF::TAB_IOF(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+    setObjectName(QStringLiteral("filmInfoPage"));
+    m_layout->addLayout(fieldGrid(this, {{"production_year", 0, 0},
+                                         {"premiere_date", 1, 0},
+                                         {"running_time", 0, 1},
+                                         {"display_format", 1, 1},
+                                         {"picture_encoding_system", 0, 2},
+                                         {"voice_over_languages", 2, 0},
+                                         {"subtitle_languages", 2, 1}}));
+    auto* groups = new QHBoxLayout;
+    const auto group = [this](const char* title, std::string_view name, std::string_view type,
+                              std::string_view version) {
+        return fieldGroup(QString::fromUtf8(title), {{name, 0, 0}, {type, 1, 0}, {version, 2, 0}});
+    };
+    groups->addWidget(
+        group("Kodek wideo", "video_codec_name", "video_codec_type", "video_codec_version"));
+    groups->addWidget(
+        group("System dźwięku", "sound_system_name", "sound_system_type", "sound_system_version"));
+    groups->addWidget(
+        group("Zabezpieczenia", "protection_name", "protection_type", "protection_version"));
+    m_layout->addLayout(groups);
+    m_layout->addLayout(fieldGrid(this, {{"production_countries", 0, 0}}));
+    listArea(QStringLiteral("Lokalizacje zdjęciowe"), QStringLiteral("locationsArea"));
+}
+
+TAB_BIBLIO::TAB_BIBLIO(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+    setObjectName(QStringLiteral("loansPage"));
+    listArea(QStringLiteral("Wypożyczenia innym osobom"), QStringLiteral("loansToArea"));
+    listArea(QStringLiteral("Wypożyczenia od innych osób"), QStringLiteral("loansFromArea"));
+}
+
+}  // namespace ordavo
