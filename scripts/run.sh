@@ -3,5 +3,5 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
-(cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default)
-echo "The main window is not built yet: everything else is built under $root/build/default."
+(cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default --target ordavo)
+exec "$root/build/default/src/app/ordavo" "$@"
