@@ -1,0 +1,274 @@
+#include "tabs/detail_file.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+namespace ordavo::detail_file {
+
+// Rows are copied between files and memory as they are: the file's integers are little-endian.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+std::int32_t readInt32(const unsigned char* bytes) {
+    std::int32_t value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// The `ID` of the row at `offset`; bytes missing at the end of the file count as zero.
+std::int32_t readRowId(const PosixFile& file, std::uint64_t offset) {
+    unsigned char bytes[4] = {};
+    file.readAt(bytes, sizeof bytes, offset);
+    return readInt32(bytes);
+}
+
+// The `ID`s of the entries that a save matches against the file's rows, each with the entry
+// that ends up in a matching row: the last of the entries with that `ID`.
+class EntryIndex {
+public:
+    void add(std::int32_t id, std::size_t entry) { m_pairs.emplace_back(id, entry); }
+
+    void seal() {
+        // Stable, so that the last entry of each `ID` stays last among its equals.
+        std::stable_sort(m_pairs.begin(), m_pairs.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::pair<std::int32_t, std::size_t>> last;
+        for (const auto& pair : m_pairs) {
+            if (!last.empty() && last.back().first == pair.first) {
+                last.back().second = pair.second;
+            } else {
+                last.push_back(pair);
+            }
+        }
+        m_pairs = std::move(last);
+    }
+
+    bool empty() const { return m_pairs.empty(); }
+
+    std::optional<std::size_t> find(std::int32_t id) const {
+        const auto it =
+            std::lower_bound(m_pairs.begin(), m_pairs.end(), id,
+                             [](const auto& pair, std::int32_t v) { return pair.first < v; });
+        if (it == m_pairs.end() || it->first != id) {
+            return std::nullopt;
+        }
+        return it->second;
+    }
+
+private:
+    std::vector<std::pair<std::int32_t, std::size_t>> m_pairs;
+};
+
+}  // namespace
+
+std::uint64_t rowCount(std::uint64_t length, std::size_t row_size) {
+    return (length + row_size - 1) / row_size;
+}
+
+std::int32_t rowId(const unsigned char* row) {
+    return readInt32(row);
+}
+
+std::int32_t rowFilmId(const unsigned char* row) {
+    return readInt32(row + 4);
+}
+
+RowChunks::RowChunks(const PosixFile& file, std::uint64_t length, std::size_t row_size)
+    : m_file(file), m_length(length), m_rowSize(row_size) {
+    const std::uint64_t rows_per_chunk = std::max<std::size_t>(1, kChunkBytes / row_size);
+    const std::uint64_t rows = std::min(rows_per_chunk, rowCount(length, row_size));
+    m_buffer.resize(static_cast<std::size_t>(rows * row_size));
+}
+
+bool RowChunks::next() {
+    if (m_nextOffset >= m_length) {
+        return false;
+    }
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(m_length - m_nextOffset, m_buffer.size()));
+    const std::size_t got = m_file.readAt(m_buffer.data(), want, m_nextOffset);
+    if (got == 0) {
+        return false;
+    }
+    m_rows = static_cast<std::size_t>(rowCount(got, m_rowSize));
+    std::fill(m_buffer.begin() + static_cast<std::ptrdiff_t>(got),
+              m_buffer.begin() + static_cast<std::ptrdiff_t>(m_rows * m_rowSize), 0);
+    m_firstRow = m_nextOffset / m_rowSize;
+    if (got < want) {
+        m_length = m_nextOffset + got;  // the file has become shorter: nothing lies beyond
+    }
+    m_nextOffset += got;
+    return true;
+}
+
+std::uint64_t countFileRows(const std::filesystem::path& table, std::size_t row_size) {
+    const PosixFile file(table, PosixFile::Mode::Read);
+    return rowCount(file.size(), row_size);
+}
+
+std::int32_t lastFileRowId(const std::filesystem::path& table, std::size_t row_size) {
+    const PosixFile file(table, PosixFile::Mode::Read);
+    const std::uint64_t rows = rowCount(file.size(), row_size);
+    return rows == 0 ? 0 : readRowId(file, (rows - 1) * row_size);
+}
+
+std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std::size_t row_size,
+                                        std::int32_t film_id) {
+    const PosixFile file(table, PosixFile::Mode::Read);
+    std::vector<unsigned char> rows;
+    forEachRow(file, file.size(), row_size, [&](std::uint64_t, const unsigned char* row) {
+        if (rowFilmId(row) == film_id) {
+            rows.insert(rows.end(), row, row + row_size);
+        }
+    });
+    return rows;
+}
+
+SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
+                     std::span<const unsigned char> entries, bool new_row_pending,
+                     std::uint64_t size_limit) {
+    SaveOutcome outcome{new_row_pending, false};
+    const std::size_t count = entries.size() / row_size;
+    if (count == 0) {
+        return outcome;
+    }
+    const auto entry = [&](std::size_t i) { return entries.data() + i * row_size; };
+
+    PosixFile file(table, PosixFile::Mode::ReadWrite);
+    const std::uint64_t start_length = file.size();
+    const std::uint64_t start_rows_end = rowCount(start_length, row_size) * row_size;
+    // Overwriting a trailing partial row makes it whole, which the size check then sees.
+    std::optional<std::int32_t> partial_row_id;
+    if (start_length % row_size != 0) {
+        partial_row_id = readRowId(file, start_rows_end - row_size);
+    }
+
+    // Plan the visits. Overwriting a row never changes its `ID`, so which rows an entry matches
+    // depends only on the file as it was; only the length moves while visiting.
+    std::uint64_t length = start_length;
+    bool pending = new_row_pending;
+    bool first_at_zero = false;
+    std::optional<std::uint64_t> append_at;
+    EntryIndex matched;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (length == 0) {
+            first_at_zero = true;  // only ever entry 0: afterwards the file holds a row
+            length = row_size;
+            if (i == count - 1) {
+                pending = false;
+            }
+            continue;
+        }
+        if (length >= size_limit) {
+            outcome.stopped_at_limit = true;
+            break;
+        }
+        matched.add(rowId(entry(i)), i);
+        if (partial_row_id && *partial_row_id == rowId(entry(i))) {
+            length = std::max(length, start_rows_end);
+        }
+        if (pending) {
+            append_at = rowCount(length, row_size) * row_size;
+            length = *append_at + row_size;
+            pending = false;
+        }
+    }
+    matched.seal();
+
+    // Carry them out: one pass over the rows that were there, then the row at 0 or the append.
+    if (start_length > 0 && !matched.empty()) {
+        forEachRow(file, start_length, row_size,
+                   [&](std::uint64_t index, const unsigned char* row) {
+                       const std::optional<std::size_t> i = matched.find(rowId(row));
+                       if (!i) {
+                           return;
+                       }
+                       const std::uint64_t offset = index * row_size;
+                       const bool whole = offset + row_size <= start_length;
+                       if (!whole || std::memcmp(row, entry(*i), row_size) != 0) {
+                           file.writeAt(entry(*i), row_size, offset);
+                       }
+                   });
+    }
+    if (first_at_zero) {
+        file.writeAt(entry(0), row_size, 0);
+    }
+    if (append_at) {
+        file.writeAt(entry(count - 1), row_size, *append_at);
+    }
+    outcome.new_row_pending = pending;
+    return outcome;
+}
+
+std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
+                                     std::int32_t id) {
+    const PosixFile file(table, PosixFile::Mode::Read);
+    RowChunks chunks(file, file.size(), row_size);
+    while (chunks.next()) {
+        for (std::size_t k = 0; k < chunks.size(); ++k) {
+            if (rowId(chunks.row(k)) == id) {
+                return (chunks.firstRow() + k) * row_size;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
+                 const std::function<void(const unsigned char* row)>& kept,
+                 const std::function<void(ReplaceStep)>& step_hook) {
+    {
+        PosixFile file(table, PosixFile::Mode::ReadWrite);
+        if (offset % row_size != 0 || offset >= file.size()) {
+            return false;
+        }
+        const unsigned char deleted[4] = {};
+        file.writeAt(deleted, sizeof deleted, offset);
+    }
+
+    const PosixFile old_table(table, PosixFile::Mode::Read);
+    const std::uint64_t length = old_table.size();
+    replaceFile(
+        table,
+        [&](PosixFile& temp) {
+            // Runs of kept rows are copied in one go, in the kernel where it can.
+            std::uint64_t written = 0;
+            std::uint64_t run_start = 0;
+            std::uint64_t run_length = 0;
+            const auto flush_run = [&] {
+                if (run_length > 0) {
+                    temp.copyFrom(old_table, run_start, written, run_length);
+                    written += run_length;
+                }
+                run_length = 0;
+            };
+            forEachRow(old_table, length, row_size,
+                       [&](std::uint64_t index, const unsigned char* row) {
+                           const std::uint64_t row_offset = index * row_size;
+                           if (rowId(row) == 0) {
+                               flush_run();
+                               return;
+                           }
+                           if (run_length == 0) {
+                               run_start = row_offset;
+                           }
+                           run_length += std::min<std::uint64_t>(row_size, length - row_offset);
+                           if (kept) {
+                               kept(row);
+                           }
+                       });
+            flush_run();
+            // A kept trailing partial row becomes a whole row, padded with zeros.
+            if (written % row_size != 0) {
+                const std::vector<unsigned char> zeros(row_size - written % row_size, 0);
+                temp.writeAt(zeros.data(), zeros.size(), written);
+            }
+        },
+        step_hook);
+    return true;
+}
+
+}  // namespace ordavo::detail_file

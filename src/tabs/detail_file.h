@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "storage/posix_file.h"
+
+// The table files of the detail tables, handled as bytes so that one implementation serves every
+// row layout. A table file is a sequence of rows of one fixed size from offset 0, with no header;
+// every row begins with its little-endian `ID` and `IDPDB`.
+//
+// A trailing partial row (a length that is not a whole number of rows, left by a crash or a full
+// disk) counts as a row everywhere and reads as if padded with zeros up to the row size; nothing
+// here reads past the file's end. Whatever this module writes is whole rows: overwriting or keeping
+// a partial row writes it padded, and appending starts at the end of the padded last row.
+//
+// Every call opens the file, works through it in large sequential reads and closes it again;
+// file-system failures throw FileError.
+namespace ordavo::detail_file {
+
+// A table file that has reached this length takes no more saves.
+inline constexpr std::uint64_t kSizeLimit = std::uint64_t{1} << 31;
+
+// About this many bytes are read at a time: large enough to make the system calls few, small
+// enough to stay in the processor's cache while the rows are looked at.
+inline constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+
+// The number of rows of a table of `length` bytes, a trailing partial row included.
+std::uint64_t rowCount(std::uint64_t length, std::size_t row_size);
+
+// The `ID` and `IDPDB` of the row that starts at `row`.
+std::int32_t rowId(const unsigned char* row);
+std::int32_t rowFilmId(const unsigned char* row);
+
+// Reads the rows below `length` in chunks of whole rows; the last row of the file is padded with
+// zeros when it is partial. A file that turns out shorter than `length` ends where it ends.
+class RowChunks {
+public:
+    RowChunks(const PosixFile& file, std::uint64_t length, std::size_t row_size);
+
+    // Reads the next chunk; false when every row has been read.
+    bool next();
+    // The index in the file of the chunk's first row.
+    std::uint64_t firstRow() const { return m_firstRow; }
+    std::size_t size() const { return m_rows; }
+    const unsigned char* row(std::size_t k) const { return m_buffer.data() + k * m_rowSize; }
+
+private:
+    const PosixFile& m_file;
+    std::uint64_t m_length;
+    std::size_t m_rowSize;
+    std::vector<unsigned char> m_buffer;
+    std::uint64_t m_nextOffset = 0;
+    std::uint64_t m_firstRow = 0;
+    std::size_t m_rows = 0;
+};
+
+// Calls visit(row_index, row) for every row below `length`, in file order.
+template <class Visit>
+void forEachRow(const PosixFile& file, std::uint64_t length, std::size_t row_size, Visit&& visit) {
+    RowChunks chunks(file, length, row_size);
+    while (chunks.next()) {
+        for (std::size_t k = 0; k < chunks.size(); ++k) {
+            visit(chunks.firstRow() + k, chunks.row(k));
+        }
+    }
+}
+
+// The number of rows in the table file, a trailing partial row included.
+std::uint64_t countFileRows(const std::filesystem::path& table, std::size_t row_size);
+
+// The `ID` of the row stored last in the file (its first 4 bytes, read at the last row offset),
+// whichever film it belongs to; 0 for an empty file.
+std::int32_t lastFileRowId(const std::filesystem::path& table, std::size_t row_size);
+
+// The rows of film `film_id`, in file order, back to back.
+std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std::size_t row_size,
+                                        std::int32_t film_id);
+
+struct SaveOutcome {
+    bool new_row_pending = false;   // the flag after the save
+    bool stopped_at_limit = false;  // the file reached `size_limit` and the save stopped there
+};
+
+// Writes `entries` (whole rows back to back) into the table file with the result of visiting
+// them one by one in order, each visit being:
+//   - when the file holds no rows yet, entry i goes to offset 0 (and, if it is the last entry,
+//     the pending flag is cleared); on to the next entry;
+//   - when the file is `size_limit` bytes long or longer, the save stops;
+//   - every row that was in the file when the save began and whose `ID` equals entry i's is
+//     overwritten with entry i (so among entries with one `ID` the later one wins);
+//   - if the pending flag is set, the last entry is appended and the flag cleared.
+// The visits are planned in memory and the file is then read once, in large chunks, whatever the
+// number of entries; each affected row is written once, and only when its bytes change.
+SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
+                     std::span<const unsigned char> entries, bool new_row_pending,
+                     std::uint64_t size_limit = kSizeLimit);
+
+// The offset of the first row whose `ID` is `id`, if any.
+std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
+                                     std::int32_t id);
+
+// Deletes the row at `offset` without ever leaving the table broken: marks it with `ID` 0 in
+// place, then writes every row whose `ID` is not 0, in order, into "<table>0" beside the table,
+// flushes it and renames it over the table. Every row marked 0 goes, not only this one; a kept
+// partial row is written padded. `kept` sees each row of the new table as it is written, so the
+// caller can pick rows out of it without reading the table again. Returns false, with nothing
+// changed, when `offset` is not the start of a row of the file.
+bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
+                 const std::function<void(const unsigned char* row)>& kept,
+                 const std::function<void(ReplaceStep)>& step_hook = {});
+
+}  // namespace ordavo::detail_file

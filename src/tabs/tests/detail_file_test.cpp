@@ -1,0 +1,198 @@
+#include "tabs/detail_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "tabs/tests/detail_test_support.h"
+
+namespace ordavo {
+namespace {
+
+using testing::Bytes;
+
+// The save as the per-entry scans describe it, on a table file held in memory: each entry scans
+// every row that was there when the save began. Rows are written whole; the append goes after the
+// last row, padded when partial.
+struct LiteralSave {
+    Bytes file;
+    bool pending = false;
+    bool stopped = false;
+
+    void run(std::size_t row_size, const std::vector<Bytes>& entries, std::uint64_t limit) {
+        const auto rows = [&] { return (file.size() + row_size - 1) / row_size; };
+        const auto write_at = [&](std::size_t offset, const Bytes& row) {
+            file.resize(std::max(file.size(), offset + row_size), 0);
+            std::copy(row.begin(), row.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
+        };
+        const auto id_at = [&](std::size_t offset) {
+            unsigned char id[4] = {};
+            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                        std::min<std::size_t>(4, file.size() - offset), id);
+            return detail_file::rowId(id);
+        };
+        const std::size_t start_length = file.size();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (rows() == 0) {
+                write_at(0, entries[i]);
+                if (i == entries.size() - 1) {
+                    pending = false;
+                }
+                continue;
+            }
+            if (file.size() >= limit) {
+                stopped = true;
+                break;
+            }
+            for (std::size_t p = 0; p < start_length; p += row_size) {
+                if (id_at(p) == detail_file::rowId(entries[i].data())) {
+                    write_at(p, entries[i]);
+                }
+            }
+            if (pending) {
+                write_at(rows() * row_size, entries.back());
+                pending = false;
+            }
+        }
+    }
+};
+
+Bytes randomRow(std::mt19937& random, std::size_t row_size, std::int32_t id) {
+    Bytes row(row_size);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (unsigned char& b : row) {
+        b = static_cast<unsigned char>(byte(random));
+    }
+    std::memcpy(row.data(), &id, 4);
+    return row;
+}
+
+// One random case: a small table (duplicate and zero ids, sometimes a partial last row, sometimes
+// empty), a few entries (duplicates, copies of file rows, sometimes pending) and a size limit that
+// is either the real one or small enough to stop the save part way.
+void checkRandomSave(std::mt19937& random, std::size_t row_size,
+                     const std::filesystem::path& table) {
+    const auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    Bytes file;
+    const int file_rows = pick(0, 6);
+    for (int r = 0; r < file_rows; ++r) {
+        const Bytes row = randomRow(random, row_size, pick(0, 4));
+        file.insert(file.end(), row.begin(), row.end());
+    }
+    if (pick(0, 3) == 0) {
+        const Bytes row = randomRow(random, row_size, pick(0, 4));
+        const std::size_t part = static_cast<std::size_t>(pick(1, static_cast<int>(row_size) - 1));
+        file.insert(file.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(part));
+    }
+    std::vector<Bytes> entries;
+    const int entry_count = pick(0, 6);
+    for (int e = 0; e < entry_count; ++e) {
+        if (file.size() >= row_size && pick(0, 3) == 0) {
+            const std::size_t r =
+                static_cast<std::size_t>(pick(0, static_cast<int>(file.size() / row_size) - 1));
+            entries.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(r * row_size),
+                                 file.begin() + static_cast<std::ptrdiff_t>((r + 1) * row_size));
+        } else {
+            entries.push_back(randomRow(random, row_size, pick(0, 5)));
+        }
+    }
+    const bool pending = pick(0, 1) == 1;
+    // The limit matters most near the file's end, where an append or a padded row crosses it.
+    const int rs = static_cast<int>(row_size);
+    const int near_end = static_cast<int>(file.size()) + pick(-rs, 2 * rs);
+    const int limit_kind = pick(0, 3);
+    const std::uint64_t limit = limit_kind < 2 ? detail_file::kSizeLimit
+                                : limit_kind == 2
+                                    ? static_cast<std::uint64_t>(pick(1, (file_rows + 3) * rs))
+                                    : static_cast<std::uint64_t>(std::max(1, near_end));
+
+    LiteralSave literal{file, pending, false};
+    literal.run(row_size, entries, limit);
+
+    testing::writeBytes(table, file);
+    Bytes packed;
+    for (const Bytes& entry : entries) {
+        packed.insert(packed.end(), entry.begin(), entry.end());
+    }
+    const detail_file::SaveOutcome outcome =
+        detail_file::saveRows(table, row_size, packed, pending, limit);
+
+    SCOPED_TRACE(::testing::Message()
+                 << "row size " << row_size << ", file " << file.size() << " bytes, "
+                 << entries.size() << " entries, pending " << pending << ", limit " << limit);
+    ASSERT_EQ(testing::readBytes(table), literal.file);
+    ASSERT_EQ(outcome.new_row_pending, literal.pending);
+    ASSERT_EQ(outcome.stopped_at_limit, literal.stopped);
+}
+
+TEST(DetailFileSave, OnePassGivesTheResultOfThePerEntryScans) {
+    testing::TempFolder folder;
+    std::mt19937 random(20240611);
+    // A tiny row, a real one, and one so large that a chunk holds only two rows.
+    for (const auto& [row_size, cases] :
+         {std::pair<std::size_t, int>{12, 600}, {1412, 300}, {393'241, 25}}) {
+        for (int c = 0; c < cases; ++c) {
+            checkRandomSave(random, row_size, folder / "KR_OB.kr");
+            if (::testing::Test::HasFatalFailure()) {
+                return;
+            }
+        }
+    }
+}
+
+TEST(DetailFileRows, APartialLastRowCountsAndReadsAsPaddedWithZeros) {
+    testing::TempFolder folder;
+    const std::size_t row_size = 12;
+    struct Case {
+        Bytes bytes;
+        std::uint64_t rows;
+        std::int32_t last_id;
+    };
+    const std::vector<Case> cases = {
+        {{}, 0, 0},
+        {{5, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}, 1, 5},
+        // Two bytes of a third row: its id reads as 0x0102, not the bytes of the row before.
+        {{5, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 1}, 3, 0x0102},
+        {{5, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0, 3}, 2, 8},
+    };
+    for (const Case& c : cases) {
+        testing::writeBytes(folder / "t", c.bytes);
+        EXPECT_EQ(detail_file::countFileRows(folder / "t", row_size), c.rows);
+        EXPECT_EQ(detail_file::lastFileRowId(folder / "t", row_size), c.last_id);
+    }
+    // The partial row of film 3 (last case) is read whole, zero-padded.
+    const Bytes film3 = detail_file::readFilmRows(folder / "t", row_size, 3);
+    EXPECT_EQ(film3, (Bytes{8, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(DetailFileRows, DeleteDropsEveryMarkedRowAndPadsAKeptPartialRow) {
+    testing::TempFolder folder;
+    const std::size_t row_size = 12;
+    const Bytes bytes = {1, 0, 0, 0, 7, 0, 0, 0, 'a', 'a', 'a', 'a',  //
+                         0, 0, 0, 0, 7, 0, 0, 0, 'b', 'b', 'b', 'b',  //
+                         3, 0, 0, 0, 9, 0, 0, 0, 'c', 'c', 'c', 'c',  //
+                         4, 0, 0, 0, 7, 0, 0};                        // partial
+    testing::writeBytes(folder / "t", bytes);
+    std::vector<Bytes> kept;
+    ASSERT_TRUE(detail_file::deleteRowAt(folder / "t", row_size, 24, [&](const unsigned char* row) {
+        kept.emplace_back(row, row + row_size);
+    }));
+    const Bytes expected = {1, 0, 0, 0, 7, 0, 0, 0, 'a', 'a', 'a', 'a',  //
+                            4, 0, 0, 0, 7, 0, 0, 0, 0,   0,   0,   0};
+    EXPECT_EQ(testing::readBytes(folder / "t"), expected);
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[1], Bytes(expected.begin() + 12, expected.end()));
+    EXPECT_FALSE(std::filesystem::exists(folder / "t0"));
+
+    // Offsets that are not the start of a row change nothing.
+    for (std::uint64_t offset : {std::uint64_t{5}, std::uint64_t{24}, std::uint64_t{1200}}) {
+        EXPECT_FALSE(detail_file::deleteRowAt(folder / "t", row_size, offset, {}));
+    }
+    EXPECT_EQ(testing::readBytes(folder / "t"), expected);
+}
+
+}  // namespace
+}  // namespace ordavo
