@@ -48,34 +48,13 @@ QPushButton* makeButton(const QString& text, const QString& name, QWidget* paren
 
 }  // namespace
 
-// Routes the film table's hand-over to the detail lists, once they exist.
-class CKinokratDlg::Handover : public PageHandover {
-public:
-    explicit Handover(CKinokratDlg& dialog) : m_dialog(dialog) {}
-    void clearList(DetailList list) override {
-        if (m_dialog.m_detailHandover)
-            m_dialog.m_detailHandover->clearList(list);
-    }
-    void loadRows(DetailList list, std::int32_t film_id) override {
-        if (m_dialog.m_detailHandover)
-            m_dialog.m_detailHandover->loadRows(list, film_id);
-    }
-    void saveRows(DetailList list, std::int32_t film_id) override {
-        if (m_dialog.m_detailHandover)
-            m_dialog.m_detailHandover->saveRows(list, film_id);
-    }
-
-private:
-    CKinokratDlg& m_dialog;
-};
-
 CKinokratDlg::CKinokratDlg(UiService& ui, QWidget* parent)
     : QDialog(parent),
       m_ui(ui),
       m_sink(ui, this),
       m_database(DatabasePaths{}, m_sink),
-      m_handover(std::make_unique<Handover>(*this)),
-      m_table(m_database, *m_handover) {
+      m_details(m_database),
+      m_table(m_database, m_details) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Ordavo"));
     setWindowIcon(QIcon(QStringLiteral(":/ordavo/app_icon.png")));
@@ -390,7 +369,7 @@ void CKinokratDlg::clearForm(bool empty_buffer) {
     m_idEdit->clear();
     m_form.clear();
     for (DetailList list : kLoadOrder) {
-        m_handover->clearList(list);
+        m_details.clearList(list);
     }
     if (empty_buffer) {
         emptyFilmRecord(m_table.current());

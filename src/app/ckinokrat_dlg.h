@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <array>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include "app/film_form.h"
@@ -12,6 +11,7 @@
 #include "storage/film_table.h"
 #include "storage/filter_state.h"
 #include "storage/page_handover.h"
+#include "tabs/detail_tables.h"
 
 class QLabel;
 class QLineEdit;
@@ -51,8 +51,8 @@ public:
     FilmTable& filmTable() { return m_table; }
     FilterState& filter() { return m_filter; }
     FilmForm& form() { return m_form; }
-    // The hand-over the film table uses; the detail lists plug in here.
-    void setDetailHandover(PageHandover* handover) { m_detailHandover = handover; }
+    // The seven detail tables of the shown film, loaded and saved with it.
+    DetailTables& details() { return m_details; }
 
     // Form operations.
     void showFilm();
@@ -91,7 +91,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    class Handover;
     enum class Paging { First, Previous, Next, Last };
 
     void buildWindow();
@@ -111,8 +110,7 @@ private:
     UiService& m_ui;
     UiMessageSink m_sink;
     Database m_database;
-    std::unique_ptr<Handover> m_handover;
-    PageHandover* m_detailHandover = nullptr;
+    DetailTables m_details;
     FilmTable m_table;
     FilterState m_filter;
     FilmForm m_form;
