@@ -1,0 +1,264 @@
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "cli/cli_support.h"
+#include "cli/commands.h"
+#include "export/unicode_text.h"
+#include "search/table_scan.h"
+#include "storage/database.h"
+#include "storage/film_record.h"
+#include "storage/text_field.h"
+#include "tabs/detail_rows.h"
+
+namespace ordavo::cli {
+
+namespace {
+
+constexpr std::string_view kHelp =
+    "Użycie: ordavo-cli check FOLDER\n"
+    "\n"
+    "Sprawdza pliki bazy danych w FOLDERZE, niczego nie zapisując, i wypisuje znalezione błędy:\n"
+    "brakujące pliki, niepełny nagłówek, inną wersję niż 1.0.2.0 albo uszkodzony licznik\n"
+    "identyfikatorów, niepełny wiersz na końcu tabeli, wiersze z identyfikatorem 0, powtórzone\n"
+    "identyfikatory, identyfikatory filmów większe od ostatniego wydanego, pola tekstowe bez\n"
+    "znaku NUL. Wiersze tabel szczegółów, których filmu nie ma w KR_PDB.kr, wypisuje jako uwagi:\n"
+    "zostają one w bazie po każdym usunięciu filmu.\n"
+    "\n"
+    "Kod wyjścia: 0 - brak błędów, 1 - znaleziono błędy, 2 - błąd odczytu lub argumentów.\n";
+
+// Every finding of one kind in one file is counted; only the first few are listed.
+constexpr std::size_t kListedPerKind = 10;
+
+class Findings {
+public:
+    void error(DataFile file, std::string_view kind, std::string text) {
+        add(true, file, kind, std::move(text));
+    }
+    void note(DataFile file, std::string_view kind, std::string text) {
+        add(false, file, kind, std::move(text));
+    }
+
+    std::size_t errors() const { return m_errors; }
+
+    void print() const {
+        std::string out;
+        for (const Group& group : m_groups) {
+            const std::string prefix = std::string(group.error ? "błąd: " : "uwaga: ") +
+                                       std::string(fileName(group.file)) + ": ";
+            for (const std::string& text : group.listed) {
+                out += prefix + text + "\n";
+            }
+            if (group.count > group.listed.size()) {
+                out += prefix + "… i jeszcze " + std::to_string(group.count - group.listed.size()) +
+                       " takich\n";
+            }
+        }
+        if (m_errors == 0) {
+            out += "Nie znaleziono błędów";
+            out += m_notes == 0 ? ".\n" : " (uwagi: " + std::to_string(m_notes) + ").\n";
+        } else {
+            out += "Znalezione błędy: " + std::to_string(m_errors) +
+                   (m_notes == 0 ? "" : ", uwagi: " + std::to_string(m_notes)) + ".\n";
+        }
+        ordavo::cli::print(out);
+    }
+
+private:
+    struct Group {
+        bool error;
+        DataFile file;
+        std::string kind;
+        std::size_t count = 0;
+        std::vector<std::string> listed;
+    };
+
+    void add(bool is_error, DataFile file, std::string_view kind, std::string text) {
+        auto group = std::find_if(m_groups.begin(), m_groups.end(), [&](const Group& g) {
+            return g.error == is_error && g.file == file && g.kind == kind;
+        });
+        if (group == m_groups.end()) {
+            m_groups.push_back({is_error, file, std::string(kind), 0, {}});
+            group = m_groups.end() - 1;
+        }
+        if (++group->count <= kListedPerKind) {
+            group->listed.push_back(std::move(text));
+        }
+        ++(is_error ? m_errors : m_notes);
+    }
+
+    std::vector<Group> m_groups;
+    std::size_t m_errors = 0;
+    std::size_t m_notes = 0;
+};
+
+std::string rowLabel(std::uint64_t number) {
+    return "wiersz " + std::to_string(number + 1);
+}
+
+bool hasNul(const unsigned char* row, std::size_t offset, std::size_t capacity) {
+    const char16_t* field = rowField(row, offset);
+    return std::find(field, field + capacity, u'\0') != field + capacity;
+}
+
+// The header's counter, when the header is whole and readable.
+std::optional<std::int32_t> checkHeader(const Database& database, Findings& findings) {
+    const std::uint64_t length =
+        PosixFile(database.paths().file(DataFile::Header), PosixFile::Mode::Read).size();
+    const DatabaseHeader header = database.readHeader();
+    if (length != kHeaderSize) {
+        findings.error(
+            DataFile::Header, "size",
+            "nagłówek ma " + std::to_string(length) + " B zamiast " + std::to_string(kHeaderSize));
+    }
+    if (std::find(std::begin(header.version), std::end(header.version), u'\0') ==
+        std::end(header.version)) {
+        findings.error(DataFile::Header, "nul", "tekst wersji nie kończy się znakiem NUL");
+    }
+    const std::u16string_view version = readText(header.version);
+    if (version != kDatabaseVersion) {
+        findings.error(DataFile::Header, "version",
+                       "wersja " + inQuotes(toUtf8(version)) +
+                           " zamiast 1.0.2.0: program nie zapisze zmian w tej bazie");
+    }
+    if (length < kHeaderSize) {
+        return std::nullopt;
+    }
+    if (header.last_id < 1 || header.last_id == std::numeric_limits<std::int32_t>::max()) {
+        findings.error(DataFile::Header, "counter",
+                       "licznik identyfikatorów (" + std::to_string(header.last_id) +
+                           ") jest uszkodzony albo wyczerpany");
+    }
+    return header.last_id;
+}
+
+void checkPartialRow(const RowChunks& chunks, DataFile file, std::size_t row_size,
+                     Findings& findings) {
+    if (chunks.hasPartialRow()) {
+        findings.error(file, "partial",
+                       "niepełny wiersz na końcu pliku (długość " +
+                           std::to_string(chunks.tableLength()) + " B nie jest wielokrotnością " +
+                           std::to_string(row_size) + " B)");
+    }
+}
+
+// Checks the film table; returns the ids of its films.
+std::unordered_set<std::int32_t> checkFilms(const DatabasePaths& paths,
+                                            std::optional<std::int32_t> last_id,
+                                            Findings& findings) {
+    std::unordered_set<std::int32_t> ids;
+    std::unordered_map<std::int32_t, std::uint64_t> first_row;
+    PosixFile table(paths.file(DataFile::Films), PosixFile::Mode::Read);
+    RowChunks chunks(table, kFilmRowSize);
+    checkPartialRow(chunks, DataFile::Films, kFilmRowSize, findings);
+    forEachRow(chunks, [&](const unsigned char* row, std::uint64_t number) {
+        const std::int32_t id = rowInt32(row, 0);
+        ids.insert(id);
+        if (id == 0) {
+            findings.error(
+                DataFile::Films, "zero",
+                rowLabel(number) + ": identyfikator 0 (wiersz przeznaczony do usunięcia)");
+        } else if (const auto [first, fresh] = first_row.emplace(id, number); !fresh) {
+            findings.error(DataFile::Films, "duplicate",
+                           rowLabel(number) + ": identyfikator " + std::to_string(id) +
+                               " powtarza " + rowLabel(first->second));
+        }
+        if (last_id && id > *last_id) {
+            findings.error(DataFile::Films, "counter",
+                           rowLabel(number) + ": identyfikator " + std::to_string(id) +
+                               " jest większy od ostatniego wydanego (" + std::to_string(*last_id) +
+                               ")");
+        }
+        for (const FilmFieldInfo& field : kFilmFields) {
+            if (!hasNul(row, field.offset, field.capacity)) {
+                findings.error(DataFile::Films, "nul",
+                               rowLabel(number) + ": pole " + inQuotes(field.member) +
+                                   " nie kończy się znakiem NUL");
+            }
+        }
+        return true;
+    });
+    return ids;
+}
+
+void checkDetails(const DatabasePaths& paths, const TableInfo& info,
+                  const std::optional<std::unordered_set<std::int32_t>>& film_ids,
+                  Findings& findings) {
+    const DetailLayout& layout = *info.layout;
+    std::unordered_map<std::int32_t, std::uint64_t> first_row;
+    PosixFile table(paths.file(info.file), PosixFile::Mode::Read);
+    RowChunks chunks(table, layout.row_size);
+    checkPartialRow(chunks, info.file, layout.row_size, findings);
+    forEachRow(chunks, [&](const unsigned char* row, std::uint64_t number) {
+        const std::int32_t id = rowInt32(row, kRowIdOffset);
+        const std::int32_t film_id = rowInt32(row, kRowFilmIdOffset);
+        if (id == 0) {
+            findings.error(info.file, "zero",
+                           rowLabel(number) + ": ID 0 (wiersz przeznaczony do usunięcia)");
+        } else if (const auto [first, fresh] = first_row.emplace(id, number); !fresh) {
+            findings.error(info.file, "duplicate",
+                           rowLabel(number) + ": ID " + std::to_string(id) + " powtarza " +
+                               rowLabel(first->second));
+        }
+        for (const DetailField& field : layout.fields) {
+            if (!hasNul(row, field.offset, field.width)) {
+                findings.error(info.file, "nul",
+                               rowLabel(number) + ": pole " + inQuotes(field.member) +
+                                   " nie kończy się znakiem NUL");
+            }
+        }
+        if (film_ids && !film_ids->contains(film_id)) {
+            findings.note(info.file, "orphan",
+                          rowLabel(number) + ": film o identyfikatorze " + std::to_string(film_id) +
+                              " (IDPDB) nie istnieje");
+        }
+        return true;
+    });
+}
+
+}  // namespace
+
+int runCheck(std::span<const std::string_view> args) {
+    constexpr std::string_view kNames[] = {"FOLDER"};
+    const Arguments arguments = parseArguments(args, {});
+    if (arguments.help) {
+        print(kHelp);
+        return kExitOk;
+    }
+    requirePositional(arguments, kNames);
+    QuietSink quiet;
+    const Database database(databaseIn(arguments.positional[0]), quiet);
+    const DatabasePaths& paths = database.paths();
+    if (database.checkFileSet() == DatabaseState::Absent) {
+        print("błąd: w folderze " + inQuotes(arguments.positional[0]) +
+              " nie ma bazy danych (nie ma żadnego z dziewięciu plików)\n");
+        return kExitNegative;
+    }
+
+    Findings findings;
+    for (DataFile file : kAllDataFiles) {
+        if (!pathExists(paths.file(file))) {
+            findings.error(file, "missing", "brak pliku");
+        }
+    }
+    std::optional<std::int32_t> last_id;
+    if (pathExists(paths.file(DataFile::Header))) {
+        last_id = checkHeader(database, findings);
+    }
+    std::optional<std::unordered_set<std::int32_t>> film_ids;
+    if (pathExists(paths.file(DataFile::Films))) {
+        film_ids = checkFilms(paths, last_id, findings);
+    }
+    for (const TableInfo& table : databaseTables()) {
+        if (table.layout != nullptr && pathExists(paths.file(table.file))) {
+            checkDetails(paths, table, film_ids, findings);
+        }
+    }
+    findings.print();
+    return findings.errors() == 0 ? kExitOk : kExitNegative;
+}
+
+}  // namespace ordavo::cli
