@@ -131,13 +131,14 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
                      std::span<const unsigned char> entries, bool new_row_pending,
                      std::uint64_t size_limit) {
     SaveOutcome outcome{new_row_pending, false};
+    // Opened even with nothing to write, so that a missing table is reported like elsewhere.
+    PosixFile file(table, PosixFile::Mode::ReadWrite);
     const std::size_t count = entries.size() / row_size;
     if (count == 0) {
         return outcome;
     }
     const auto entry = [&](std::size_t i) { return entries.data() + i * row_size; };
 
-    PosixFile file(table, PosixFile::Mode::ReadWrite);
     const std::uint64_t start_length = file.size();
     const std::uint64_t start_rows_end = rowCount(start_length, row_size) * row_size;
     // Overwriting a trailing partial row makes it whole, which the size check then sees.

@@ -109,25 +109,39 @@ std::int32_t DetailTable::rowFilmId(std::size_t row) const {
     return detail_file::rowFilmId(rowData(row));
 }
 
-void DetailTable::rebuildList(const std::function<void()>& change) {
-    if (m_observer) {
-        m_observer->listAboutToChange();
+namespace {
+
+// Pairs the observer's two calls, also when the change between them throws.
+class ListChange {
+public:
+    explicit ListChange(DetailTableObserver* observer) : m_observer(observer) {
+        if (m_observer) {
+            m_observer->listAboutToChange();
+        }
     }
+    ~ListChange() {
+        if (m_observer) {
+            m_observer->listChanged();
+        }
+    }
+    ListChange(const ListChange&) = delete;
+    ListChange& operator=(const ListChange&) = delete;
+
+private:
+    DetailTableObserver* m_observer;
+};
+
+}  // namespace
+
+void DetailTable::rebuildList(const std::function<void()>& change) {
+    const ListChange notify(m_observer);
     change();
     m_listed = true;
-    if (m_observer) {
-        m_observer->listChanged();
-    }
 }
 
 void DetailTable::clearList() {
-    if (m_observer) {
-        m_observer->listAboutToChange();
-    }
+    const ListChange notify(m_observer);
     m_listed = false;
-    if (m_observer) {
-        m_observer->listChanged();
-    }
 }
 
 void DetailTable::loadRows(std::int32_t film_id) {

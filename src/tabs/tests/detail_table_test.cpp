@@ -138,7 +138,8 @@ TEST_F(DetailTableTest, SaveRewritesMatchingRowsInPlaceAndAppendsTheNewRow) {
     editAndConfirm(cast, 1, [](auto& texts) { texts[0] = u"c2"; });
     EXPECT_EQ(testing::readBytes(castFile()), before);  // confirming writes nothing
 
-    cast.newRow(7);  // saves first
+    cast.newRow(7);  // saves first: the confirmed change goes into the file
+    EXPECT_NE(testing::readBytes(castFile()), before);
     EXPECT_EQ(castFileIds(), (std::vector<std::int32_t>{1, 2, 3}));
     cast.saveRows();
     EXPECT_FALSE(cast.new_row_pending);
