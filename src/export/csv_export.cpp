@@ -192,7 +192,7 @@ struct Stop {
 class CsvWriter {
 public:
     CsvWriter(TextEncoder& encoder, PosixFile& out) : m_encoder(encoder), m_out(out) {
-        m_bytes.reserve(kFlushBytes + (std::size_t{1} << 16));
+        m_bytes.reserve(kFlushBytes + (std::size_t{1} << 20));
     }
 
     void startLine() {
@@ -264,7 +264,7 @@ private:
     PosixFile& m_out;
     std::u16string m_line;
     std::vector<std::size_t> m_columnStarts;
-    std::string m_bytes;
+    ByteBuffer m_bytes;
     std::uint64_t m_written = 0;
 };
 

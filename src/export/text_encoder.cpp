@@ -21,6 +21,16 @@ bool isAscii(char16_t unit) {
 
 }  // namespace
 
+void ByteBuffer::reserve(std::size_t capacity) {
+    if (capacity <= m_capacity) {
+        return;
+    }
+    std::unique_ptr<char[]> data = std::make_unique_for_overwrite<char[]>(capacity);
+    std::copy(m_data.get(), m_data.get() + m_size, data.get());
+    m_data = std::move(data);
+    m_capacity = capacity;
+}
+
 TextEncoder::TextEncoder(std::string_view charset)
     : m_charset(charset),
       m_converter(static_cast<void*>(::iconv_open(m_charset.c_str(), "UTF-16LE"))) {
@@ -34,24 +44,22 @@ TextEncoder::TextEncoder(std::string_view charset)
         ascii.push_back(static_cast<char16_t>(c));
         expected.push_back(static_cast<char>(c));
     }
-    std::string converted;
-    m_keepsAscii = convert(ascii, converted) == ascii.size() && converted == expected;
+    ByteBuffer converted;
+    m_keepsAscii = convert(ascii, converted) == ascii.size() && converted.view() == expected;
 }
 
 TextEncoder::~TextEncoder() {
     ::iconv_close(handle(m_converter));
 }
 
-std::size_t TextEncoder::append(std::u16string_view text, std::string& out) {
+std::size_t TextEncoder::append(std::u16string_view text, ByteBuffer& out) {
     std::size_t start = 0;
     if (m_keepsAscii) {
         const auto first_other = std::find_if_not(text.begin(), text.end(), isAscii);
         start = static_cast<std::size_t>(first_other - text.begin());
-        const std::size_t old_size = out.size();
-        out.resize(old_size + start);
-        std::transform(text.begin(), first_other,
-                       out.begin() + static_cast<std::ptrdiff_t>(old_size),
+        std::transform(text.begin(), first_other, out.tail(start),
                        [](char16_t unit) { return static_cast<char>(unit); });
+        out.commit(start);
         if (start == text.size()) {
             return start;
         }
@@ -59,33 +67,30 @@ std::size_t TextEncoder::append(std::u16string_view text, std::string& out) {
     return start + convert(text.substr(start), out);
 }
 
-std::size_t TextEncoder::convert(std::u16string_view text, std::string& out) {
+std::size_t TextEncoder::convert(std::u16string_view text, ByteBuffer& out) {
     auto* in = reinterpret_cast<char*>(const_cast<char16_t*>(text.data()));
     std::size_t in_left = text.size() * sizeof(char16_t);
-    std::size_t used = out.size();
-    // Three bytes per unit hold any BMP character in UTF-8; other sets grow on demand.
-    out.resize(used + text.size() * 3 + 16);
+    // Three bytes per unit hold any BMP character in UTF-8; other sets ask for more room.
+    std::size_t room = text.size() * 3 + 16;
     for (;;) {
-        char* out_ptr = out.data() + used;
-        std::size_t out_left = out.size() - used;
+        char* const start = out.tail(room);
+        char* out_ptr = start;
+        std::size_t out_left = room;
         const std::size_t result = ::iconv(handle(m_converter), &in, &in_left, &out_ptr, &out_left);
         const int error = errno;
-        used = static_cast<std::size_t>(out_ptr - out.data());
+        out.commit(static_cast<std::size_t>(out_ptr - start));
         if (result != static_cast<std::size_t>(-1)) {
-            break;
+            return text.size();
         }
         if (error == E2BIG) {
-            out.resize(out.size() * 2);
+            room *= 2;
             continue;
         }
         // EILSEQ: a character the set lacks, or a lone half of a surrogate pair; EINVAL: a high
         // half at the very end. Either way the conversion stops at that unit.
         ::iconv(handle(m_converter), nullptr, nullptr, nullptr, nullptr);
-        out.resize(used);
         return text.size() - in_left / sizeof(char16_t);
     }
-    out.resize(used);
-    return text.size();
 }
 
 std::string localeCharset() {

@@ -1,10 +1,38 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace ordavo {
+
+// Bytes gathered for a file. Unlike std::string it grows without zero-filling the room it adds,
+// which matters when every line of a large export passes through it.
+class ByteBuffer {
+public:
+    const char* data() const { return m_data.get(); }
+    std::size_t size() const { return m_size; }
+    std::string_view view() const { return {m_data.get(), m_size}; }
+    void clear() { m_size = 0; }
+    void reserve(std::size_t capacity);
+
+    // Room for at least `count` more bytes after the end, valid until the next change; commit()
+    // then adds the bytes actually written there.
+    char* tail(std::size_t count) {
+        if (m_capacity - m_size < count) {
+            reserve(std::max(m_capacity * 2, m_size + count));
+        }
+        return m_data.get() + m_size;
+    }
+    void commit(std::size_t count) { m_size += count; }
+
+private:
+    std::unique_ptr<char[]> m_data;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+};
 
 // Converts UTF-16 text to an 8-bit (or multibyte) character set through iconv, a whole line or
 // field per call. Text that is plain ASCII is copied directly when the character set keeps ASCII
@@ -23,10 +51,10 @@ public:
     // Appends `text` converted to `out`. Returns text.size() when all of it was converted;
     // otherwise the index of the first unit that could not be, either a character the set lacks
     // or half of a surrogate pair standing alone. Everything before that unit is appended.
-    std::size_t append(std::u16string_view text, std::string& out);
+    std::size_t append(std::u16string_view text, ByteBuffer& out);
 
 private:
-    std::size_t convert(std::u16string_view text, std::string& out);
+    std::size_t convert(std::u16string_view text, ByteBuffer& out);
 
     std::string m_charset;
     void* m_converter;  // iconv_t

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
@@ -35,14 +35,15 @@ public:
     std::size_t rowCount() const { return m_rowCount; }
     std::uint64_t firstRow() const { return m_firstRow; }
     const unsigned char* row(std::size_t index) const {
-        return reinterpret_cast<const unsigned char*>(m_buffer.data()) + index * m_rowSize;
+        return reinterpret_cast<const unsigned char*>(m_buffer.get()) + index * m_rowSize;
     }
 
 private:
     const PosixFile& m_table;
     std::size_t m_rowSize;
     std::uint64_t m_length;
-    std::vector<char16_t> m_buffer;  // char16_t storage keeps every text field aligned
+    std::unique_ptr<char16_t[]> m_buffer;  // char16_t storage keeps every text field aligned
+    std::size_t m_bufferBytes = 0;
     std::uint64_t m_nextOffset = 0;
     std::uint64_t m_firstRow = 0;
     std::size_t m_rowCount = 0;
