@@ -18,30 +18,29 @@ namespace ordavo::bench {
 namespace {
 
 constexpr std::array<std::u16string_view, 40> kTitleWords = {
-    u"Noc",       u"nad",        u"Wisłą",     u"Pożegnanie", u"jesieni",   u"Ziemia",
-    u"obiecana",  u"Człowiek",   u"z",         u"żelaza",     u"marmuru",   u"Rękopis",
-    u"znaleziony", u"w",         u"Saragossie", u"Popiół",    u"i",         u"diament",
-    u"Krótki",    u"film",       u"o",         u"miłości",    u"Niebieski", u"Biały",
-    u"Czerwony",  u"Dźwięki",    u"Księżyc",   u"nad",        u"Łodzią",    u"Gorączka",
-    u"Śnieg",     u"na",         u"Żuławach",  u"Cień",       u"Mazurach",  u"Ślepy",
-    u"Zaklęty",   u"dwór",       u"Pościg",    u"Ćma"};
+    u"Noc",        u"nad",       u"Wisłą",  u"Pożegnanie", u"jesieni",  u"Ziemia",     u"obiecana",
+    u"Człowiek",   u"z",         u"żelaza", u"marmuru",    u"Rękopis",  u"znaleziony", u"w",
+    u"Saragossie", u"Popiół",    u"i",      u"diament",    u"Krótki",   u"film",       u"o",
+    u"miłości",    u"Niebieski", u"Biały",  u"Czerwony",   u"Dźwięki",  u"Księżyc",    u"nad",
+    u"Łodzią",     u"Gorączka",  u"Śnieg",  u"na",         u"Żuławach", u"Cień",       u"Mazurach",
+    u"Ślepy",      u"Zaklęty",   u"dwór",   u"Pościg",     u"Ćma"};
 constexpr std::array<std::u16string_view, 16> kFirstNames = {
-    u"Zbigniew", u"Małgorzata", u"Łukasz",   u"Żaneta", u"Grzegorz", u"Agnieszka",
+    u"Zbigniew", u"Małgorzata", u"Łukasz",    u"Żaneta", u"Grzegorz", u"Agnieszka",
     u"Bożena",   u"Jędrzej",    u"Krzysztof", u"Ewa",    u"Maciej",   u"Urszula",
-    u"Wojciech", u"Halina",     u"Tomasz",   u"Jadwiga"};
+    u"Wojciech", u"Halina",     u"Tomasz",    u"Jadwiga"};
 constexpr std::array<std::u16string_view, 16> kLastNames = {
-    u"Wójcik",  u"Kowalczyk", u"Szczęsny", u"Żuławski",  u"Pająk",   u"Łęcki",
-    u"Nowak",   u"Zieliński", u"Dąbrowska", u"Kamińska", u"Mróz",    u"Gołębiowski",
-    u"Sójka",   u"Wieczorek", u"Kaczmarek", u"Jabłońska"};
+    u"Wójcik", u"Kowalczyk", u"Szczęsny",  u"Żuławski", u"Pająk", u"Łęcki",
+    u"Nowak",  u"Zieliński", u"Dąbrowska", u"Kamińska", u"Mróz",  u"Gołębiowski",
+    u"Sójka",  u"Wieczorek", u"Kaczmarek", u"Jabłońska"};
 constexpr std::array<std::u16string_view, 10> kCountries = {
-    u"Polska", u"Czechy",          u"Francja", u"Niemcy",  u"Włochy",
-    u"Wielka Brytania", u"Stany Zjednoczone", u"Węgry", u"Szwecja", u"Hiszpania"};
-constexpr std::array<std::u16string_view, 9> kGenres = {
-    u"Dramat", u"Komedia", u"Thriller", u"Horror", u"Sensacja",
-    u"Przygodowy", u"Familijny", u"Romans", u"Dokumentalny"};
+    u"Polska",  u"Czechy",          u"Francja",           u"Niemcy",
+    u"Włochy",  u"Wielka Brytania", u"Stany Zjednoczone", u"Węgry",
+    u"Szwecja", u"Hiszpania"};
+constexpr std::array<std::u16string_view, 9> kGenres = {u"Dramat",    u"Komedia",  u"Thriller",
+                                                        u"Horror",    u"Sensacja", u"Przygodowy",
+                                                        u"Familijny", u"Romans",   u"Dokumentalny"};
 constexpr std::array<std::u16string_view, 8> kRoles = {
-    u"Główna rola", u"Ksiądz",   u"Żołnierz", u"Matka",
-    u"Sąsiad",      u"Listonosz", u"Łowczy",   u"Córka"};
+    u"Główna rola", u"Ksiądz", u"Żołnierz", u"Matka", u"Sąsiad", u"Listonosz", u"Łowczy", u"Córka"};
 
 class TextMaker {
 public:
@@ -67,7 +66,8 @@ public:
         return text;
     }
     std::u16string number(int from, int to) {
-        const int value = from + static_cast<int>(m_random() % static_cast<unsigned>(to - from + 1));
+        const int value =
+            from + static_cast<int>(m_random() % static_cast<unsigned>(to - from + 1));
         std::u16string text;
         for (char c : std::to_string(value)) {
             text += static_cast<char16_t>(c);

@@ -122,8 +122,12 @@ void copyWithCp(benchmark::State& state, bool flush) {
     }
     std::filesystem::remove(target);
 }
-void BM_CopyTableWithCp(benchmark::State& state) { copyWithCp(state, false); }
-void BM_CopyTableWithCpAndSync(benchmark::State& state) { copyWithCp(state, true); }
+void BM_CopyTableWithCp(benchmark::State& state) {
+    copyWithCp(state, false);
+}
+void BM_CopyTableWithCpAndSync(benchmark::State& state) {
+    copyWithCp(state, true);
+}
 
 #define ORDAVO_SIZES ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_RefreshCounter) ORDAVO_SIZES;

@@ -14,9 +14,9 @@ namespace {
 
 // The order in which an import copies and deletes the files.
 constexpr std::array<DataFile, kDataFileCount> kImportOrder = {
-    DataFile::Header,    DataFile::Films,        DataFile::Reviews,
-    DataFile::Cast,      DataFile::Producers,    DataFile::Distributors,
-    DataFile::LoansTo,   DataFile::LoansFrom,    DataFile::Locations,
+    DataFile::Header,  DataFile::Films,     DataFile::Reviews,
+    DataFile::Cast,    DataFile::Producers, DataFile::Distributors,
+    DataFile::LoansTo, DataFile::LoansFrom, DataFile::Locations,
 };
 
 void writeHeader(const std::filesystem::path& path, const DatabaseHeader& header) {
@@ -83,8 +83,7 @@ void Database::createMissing(bool at_startup) {
     if (!pathExists(header_path)) {
         // Written whole under a temporary name, so a crash never leaves a header of 0 bytes.
         const DatabaseHeader header = newDatabaseHeader();
-        replaceFile(header_path,
-                    [&](PosixFile& temp) { temp.writeAt(&header, sizeof header, 0); });
+        replaceFile(header_path, [&](PosixFile& temp) { temp.writeAt(&header, sizeof header, 0); });
     }
     for (DataFile file : kAllDataFiles) {
         if (file != DataFile::Header && !pathExists(m_paths.file(file))) {

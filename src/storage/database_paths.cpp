@@ -51,9 +51,8 @@ std::string_view fileName(DataFile file) {
 
 DatabasePaths buildPaths(const std::optional<std::filesystem::path>& chosen_folder) {
     DatabasePaths paths;
-    std::filesystem::path folder = chosen_folder
-                                       ? *chosen_folder
-                                       : workingFolder() / std::string(kDefaultDatabaseFolderName);
+    std::filesystem::path folder =
+        chosen_folder ? *chosen_folder : workingFolder() / std::string(kDefaultDatabaseFolderName);
     // One trailing separator, whatever the chosen folder ended in.
     folder = folder.lexically_normal();
     if (folder.has_filename()) {

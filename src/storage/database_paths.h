@@ -24,9 +24,9 @@ inline constexpr std::size_t kDataFileCount = 9;
 
 // In the order of the file-set table; also the order in which empty tables are created.
 inline constexpr std::array<DataFile, kDataFileCount> kAllDataFiles = {
-    DataFile::Header,       DataFile::Films,     DataFile::Reviews,
-    DataFile::Cast,         DataFile::Producers, DataFile::Distributors,
-    DataFile::Locations,    DataFile::LoansTo,   DataFile::LoansFrom,
+    DataFile::Header,    DataFile::Films,     DataFile::Reviews,
+    DataFile::Cast,      DataFile::Producers, DataFile::Distributors,
+    DataFile::Locations, DataFile::LoansTo,   DataFile::LoansFrom,
 };
 
 // The bare file name of a data file, e.g. "KR_PDB.kr".

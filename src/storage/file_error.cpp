@@ -19,6 +19,8 @@ FileError::FileError(std::filesystem::path path, std::string operation, int erro
       m_operation(std::move(operation)),
       m_errorNumber(error_number) {}
 
-std::string FileError::systemReason() const { return std::strerror(m_errorNumber); }
+std::string FileError::systemReason() const {
+    return std::strerror(m_errorNumber);
+}
 
 }  // namespace ordavo

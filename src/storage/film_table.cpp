@@ -15,7 +15,9 @@ namespace {
 constexpr std::uint64_t kRowSize = kFilmRowSize;
 
 // The number of rows in a table of `length` bytes, a trailing partial row included.
-std::uint64_t rowCount(std::uint64_t length) { return (length + kRowSize - 1) / kRowSize; }
+std::uint64_t rowCount(std::uint64_t length) {
+    return (length + kRowSize - 1) / kRowSize;
+}
 
 // The id of the row at `offset`; bytes missing at the end of the table count as zero.
 std::int32_t readRowId(const PosixFile& table, std::uint64_t offset) {
@@ -24,10 +26,38 @@ std::int32_t readRowId(const PosixFile& table, std::uint64_t offset) {
     return id;
 }
 
+std::uint64_t rowIndex(std::int64_t offset) {
+    return static_cast<std::uint64_t>(offset) / kRowSize;
+}
+
 }  // namespace
 
 FilmTable::FilmTable(Database& database, PageHandover& pages)
     : m_database(database), m_pages(pages), m_current(zeroFilmRecord()) {}
+
+const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
+    FileStamp stamp = stampOf(table);
+    if (m_idsValidity.trusts(stamp)) {
+        return m_ids;
+    }
+    // Only the ids are read, one small read per row; the table is written meanwhile by nobody
+    // we know of, and a change during the read shows in the stamp taken after it.
+    for (;;) {
+        const std::int64_t started = nowNs();
+        const auto length = static_cast<std::uint64_t>(stamp.size);
+        m_ids.clear();
+        m_ids.reserve(rowCount(length));
+        for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
+            m_ids.push_back(readRowId(table, offset));
+        }
+        const FileStamp after = stampOf(table);
+        if (after == stamp) {
+            m_idsValidity.recordRead(after, started);
+            return m_ids;
+        }
+        stamp = after;
+    }
+}
 
 bool FilmTable::writable() const {
     return m_database.checkFileSet() == DatabaseState::Intact && m_database.versionMatches();
@@ -58,8 +88,9 @@ bool FilmTable::readRow(bool from_start) {
         // Read into a scratch row so that a read past the end leaves the buffer untouched.
         FilmRecord row;
         const std::size_t got =
-            current_offset < 0 ? 0
-                               : table.readAt(&row, sizeof row, static_cast<std::uint64_t>(current_offset));
+            current_offset < 0
+                ? 0
+                : table.readAt(&row, sizeof row, static_cast<std::uint64_t>(current_offset));
         if (got > 0) {
             std::memset(reinterpret_cast<unsigned char*>(&row) + got, 0, sizeof row - got);
             m_current = row;
@@ -75,10 +106,26 @@ bool FilmTable::updateRow() {
     }
     {
         PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
-        table.writeAt(&m_current, sizeof m_current, static_cast<std::uint64_t>(current_offset));
+        writeCurrentRow(table);
     }
     savePages();
     return true;
+}
+
+void FilmTable::writeCurrentRow(PosixFile& table) {
+    rowIds(table);  // up to date before the write, so the write can simply be added to it
+    try {
+        table.writeAt(&m_current, sizeof m_current, static_cast<std::uint64_t>(current_offset));
+    } catch (...) {
+        m_idsValidity.forget();
+        throw;
+    }
+    const std::uint64_t row = rowIndex(current_offset);
+    if (row >= m_ids.size()) {
+        m_ids.resize(row + 1, 0);  // a write past the end leaves a hole of zero rows
+    }
+    m_ids[row] = m_current.id;
+    m_idsValidity.recordOwnWrite(stampOf(table));
 }
 
 bool FilmTable::appendRow(bool table_was_empty) {
@@ -93,17 +140,27 @@ bool FilmTable::appendRow(bool table_was_empty) {
     PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
     const std::uint64_t old_length = table.size();
     const std::uint64_t offset = table_was_empty ? 0 : old_length;
+    rowIds(table);
     try {
         table.writeAt(&m_current, sizeof m_current, offset);
     } catch (...) {
         // A full disk must not leave half a row behind: cut the table back to what it was.
+        m_idsValidity.forget();
         try {
             table.truncate(old_length);
         } catch (...) {
         }
         throw;
     }
-    current_offset = static_cast<std::int64_t>(table_was_empty ? 0 : table.size() - kRowSize);
+    const std::uint64_t length = table.size();
+    current_offset = static_cast<std::int64_t>(table_was_empty ? 0 : length - kRowSize);
+    // The row lands after a partial row as it is, so the ids are best read again in that case.
+    if (offset % kRowSize == 0 && offset / kRowSize == m_ids.size()) {
+        m_ids.push_back(m_current.id);
+        m_idsValidity.recordOwnWrite(stampOf(table));
+    } else {
+        m_idsValidity.forget();
+    }
     return true;
 }
 
@@ -118,7 +175,7 @@ bool FilmTable::deleteRow(const FilterState& filter) {
     m_current.id = 0;
     {
         PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
-        table.writeAt(&m_current, sizeof m_current, static_cast<std::uint64_t>(current_offset));
+        writeCurrentRow(table);
     }
     compact();
     return true;
@@ -128,6 +185,10 @@ void FilmTable::compact() {
     const std::filesystem::path& path = m_database.paths().file(DataFile::Films);
     PosixFile old_table(path, PosixFile::Mode::Read);
     const std::uint64_t length = old_table.size();
+    const std::vector<std::int32_t> ids = rowIds(old_table);
+    std::vector<std::int32_t> kept;
+    kept.reserve(ids.size());
+    m_idsValidity.forget();  // the table is about to be replaced
     replaceFile(
         path,
         [&](PosixFile& temp) {
@@ -143,10 +204,11 @@ void FilmTable::compact() {
                 run_length = 0;
             };
             for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
-                if (readRowId(old_table, offset) == 0) {
+                if (ids[offset / kRowSize] == 0) {
                     flush_run();
                     continue;
                 }
+                kept.push_back(ids[offset / kRowSize]);
                 if (run_length == 0) {
                     run_start = offset;
                 }
@@ -160,6 +222,8 @@ void FilmTable::compact() {
             }
         },
         m_stepHook);
+    m_ids = std::move(kept);
+    m_idsValidity.recordOwnWrite(stampOf(PosixFile(path, PosixFile::Mode::Read)));
 }
 
 std::uint64_t FilmTable::tableLength() const {
@@ -183,15 +247,15 @@ bool FilmTable::refreshCounter(const FilterState& filter) {
                      static_cast<std::int64_t>(filter.filter_offsets.size())};
         return false;
     }
+    const std::vector<std::int32_t>& ids = rowIds(table);
     std::int64_t position = 0;
-    std::uint64_t row = 0;
-    for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
-        ++row;
-        if (readRowId(table, offset) == m_current.id) {
+    for (std::size_t row = ids.size(); row > 0; --row) {
+        if (ids[row - 1] == m_current.id) {
             position = static_cast<std::int64_t>(row);
+            break;
         }
     }
-    m_counter = {position, static_cast<std::int64_t>(rowCount(length))};
+    m_counter = {position, static_cast<std::int64_t>(ids.size())};
     return false;
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
+#include "storage/file_stamp.h"
 #include "storage/film_record.h"
 #include "storage/posix_file.h"
 
@@ -64,17 +66,25 @@ public:
     // Lets tests stop a compaction at one of its steps.
     void setReplaceStepHook(std::function<void(ReplaceStep)> hook) { m_stepHook = std::move(hook); }
 
+    // The ids of the table's rows in order (a trailing partial row's zero-padded id included),
+    // read once and reused while the file is unchanged.
+    const std::vector<std::int32_t>& rowIds(const PosixFile& table);
+
 private:
     bool writable() const;
     void loadPages();
     void savePages();
     void compact();
+    // Writes the buffer over the row at current_offset and keeps the ids in step.
+    void writeCurrentRow(PosixFile& table);
 
     Database& m_database;
     PageHandover& m_pages;
     FilmRecord m_current;
     RecordCounter m_counter;
     std::function<void(ReplaceStep)> m_stepHook;
+    std::vector<std::int32_t> m_ids;
+    FileValidity m_idsValidity;
 };
 
 }  // namespace ordavo

@@ -60,7 +60,8 @@ std::size_t PosixFile::readAt(void* data, std::size_t size, std::uint64_t offset
     auto* bytes = static_cast<unsigned char*>(data);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(m_fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pread(m_fd, bytes + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -136,7 +137,8 @@ void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint6
     }
     std::vector<unsigned char> buffer(std::min<std::uint64_t>(left, std::uint64_t{4} << 20));
     while (left > 0) {
-        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const std::size_t chunk =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
         const std::size_t got = source.readAt(buffer.data(), chunk, static_cast<std::uint64_t>(in));
         if (got != chunk) {
             throw FileError(source.m_path, "read", EIO);

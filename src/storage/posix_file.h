@@ -34,7 +34,8 @@ public:
     // Flushes the file's data to the storage device.
     void sync();
     // Copies `size` bytes from `source` at `from` to this file at `to`, in the kernel where it can.
-    void copyFrom(const PosixFile& source, std::uint64_t from, std::uint64_t to, std::uint64_t size);
+    void copyFrom(const PosixFile& source, std::uint64_t from, std::uint64_t to,
+                  std::uint64_t size);
 
 private:
     std::filesystem::path m_path;

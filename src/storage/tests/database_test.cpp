@@ -15,9 +15,9 @@ using testing::RecordingSink;
 using testing::TempFolder;
 using testing::WorkingFolderScope;
 
-constexpr std::array<const char*, 9> kNames = {"KR.kr",     "KR_PDB.kr", "KR_OC.kr",
-                                               "KR_OB.kr",  "KR_PRB.kr", "KR_PRD.kr",
-                                               "KR_LZ.kr",  "KR_WI.kr",  "KR_WO.kr"};
+constexpr std::array<const char*, 9> kNames = {"KR.kr",    "KR_PDB.kr", "KR_OC.kr",
+                                               "KR_OB.kr", "KR_PRB.kr", "KR_PRD.kr",
+                                               "KR_LZ.kr", "KR_WI.kr",  "KR_WO.kr"};
 
 class DatabaseTest : public ::testing::Test {
 protected:
@@ -173,7 +173,8 @@ TEST_F(DatabaseTest, VersionMatchesOnlyTheWholeVersionTextOfAWholeHeader) {
     };
     with_version(u"1.0.2.0");  // the bytes after the NUL are not looked at
     EXPECT_TRUE(db.versionMatches());
-    for (std::u16string_view other : {u"1.0.2", u"1.0.2.01", u"1.0.3.0", u"", u"none-no-nul!!!!!!"}) {
+    for (std::u16string_view other :
+         {u"1.0.2", u"1.0.2.01", u"1.0.3.0", u"", u"none-no-nul!!!!!!"}) {
         with_version(other);
         EXPECT_FALSE(db.versionMatches());
     }

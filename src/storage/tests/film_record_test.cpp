@@ -8,7 +8,9 @@
 namespace ordavo {
 namespace {
 
-const FilmFieldInfo& field(std::string_view member) { return *findFilmField(member); }
+const FilmFieldInfo& field(std::string_view member) {
+    return *findFilmField(member);
+}
 
 TEST(FilmRecordTest, TheFieldTableTilesTheRowWithoutGaps) {
     std::size_t next = 4;
@@ -24,10 +26,10 @@ TEST(FilmRecordTest, StoringCutsToCapacityMinusOneUnits) {
         const char* member;
         std::size_t kept;
     };
-    for (const Case& c : {Case{"title", 500}, Case{"running_time", 50},
-                          Case{"acquisition_phone", 30}, Case{"acquisition_fax", 30},
-                          Case{"purchase_date", 20}, Case{"production_year", 20},
-                          Case{"production_countries", 1000}, Case{"front_cover_path", 240}}) {
+    for (const Case& c :
+         {Case{"title", 500}, Case{"running_time", 50}, Case{"acquisition_phone", 30},
+          Case{"acquisition_fax", 30}, Case{"purchase_date", 20}, Case{"production_year", 20},
+          Case{"production_countries", 1000}, Case{"front_cover_path", 240}}) {
         FilmRecord film = zeroFilmRecord();
         const std::u16string exact(c.kept, u'ą');
         setFieldText(film, field(c.member), exact);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <thread>
 
 #include "storage/database.h"
 #include "storage/file_error.h"
@@ -56,8 +59,8 @@ TEST_F(FilmTableTest, ReadAndWriteHandOverToTheListsInTheirOrders) {
     ASSERT_TRUE(table.updateRow());
     EXPECT_EQ(pages.calls,
               (std::vector<std::string>{"save Reviews 7", "save Cast 7", "save Producers 7",
-                                        "save Distributors 7", "save Locations 7",
-                                        "save LoansTo 7", "save LoansFrom 7"}));
+                                        "save Distributors 7", "save Locations 7", "save LoansTo 7",
+                                        "save LoansFrom 7"}));
     pages.calls.clear();
     ASSERT_TRUE(table.appendRow(false));
     EXPECT_TRUE(pages.calls.empty());  // a new film has no detail rows yet
@@ -261,6 +264,58 @@ TEST_F(FilmTableTest, ATableThatCannotBeOpenedThrowsAFileError) {
     std::filesystem::create_directory(films());  // a folder in place of the table
     EXPECT_THROW(table.readRow(true), FileError);
     EXPECT_THROW(table.tableLength(), FileError);
+}
+
+}  // namespace
+}  // namespace ordavo
+
+namespace ordavo {
+namespace {
+
+// Sets a file's modification time to `seconds_ago` seconds before now.
+void ageFile(const std::filesystem::path& path, int seconds_ago) {
+    std::filesystem::last_write_time(
+        path, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(seconds_ago));
+}
+
+TEST_F(FilmTableTest, AChangeBehindOurBackIsSeenEvenWithTheSameSizeAndTime) {
+    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(3, u"b")});
+    ageFile(films(), 60);  // an old, settled file: what is read from it may be reused
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    table.current().id = 7;
+    EXPECT_EQ(counter(), Counter(0, 2));
+    EXPECT_EQ(counter(), Counter(0, 2));
+
+    // Another program writes id 7 into the second row: same size, and the old time put back.
+    const auto time = std::filesystem::last_write_time(films());
+    auto bytes = testing::readBytes(films());
+    const std::int32_t seven = 7;
+    std::memcpy(bytes.data() + 31888, &seven, sizeof seven);
+    {
+        std::fstream out(films(), std::ios::in | std::ios::out | std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+    std::filesystem::last_write_time(films(), time);
+    EXPECT_EQ(counter(), Counter(2, 2));
+}
+
+TEST_F(FilmTableTest, OwnWritesKeepTheCounterExact) {
+    ASSERT_TRUE(table.appendRow(true));
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_EQ(counter(), Counter(2, 2));
+    table.current_offset = 0;
+    ASSERT_TRUE(table.readRow(false));
+    table.current().id = 3;  // two rows with id 3 now: the later one counts
+    ASSERT_TRUE(table.updateRow());
+    EXPECT_EQ(counter(), Counter(2, 2));
+    table.current_offset = 31888;
+    ASSERT_TRUE(table.deleteRow(filter));
+    table.current().id = 3;
+    EXPECT_EQ(counter(), Counter(1, 1));
+    // Behind our back again: a third row appended by hand right away.
+    appendFilms(films(), {makeFilm(3, u"c")});
+    EXPECT_EQ(counter(), Counter(2, 2));
 }
 
 }  // namespace
