@@ -113,12 +113,13 @@ void CKinokratDlg::buildWindow() {
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("tabs"));
-    m_ratingPage = new TAB_Oocena(m_form, m_tabs);
-    m_castPage = new TAB_Obsada(m_form, m_tabs);
-    m_productionPage = new TAB_Produkcja(m_form, m_tabs);
-    m_copyPage = new TAB_DOE(m_form, m_tabs);
-    m_infoPage = new TAB_IOF(m_form, m_tabs);
-    m_loansPage = new TAB_BIBLIO(m_form, m_tabs);
+    const PageContext context{m_form, m_details, [this] { return m_table.current().id; }, m_ui};
+    m_ratingPage = new TAB_Oocena(context, m_tabs);
+    m_castPage = new TAB_Obsada(context, m_tabs);
+    m_productionPage = new TAB_Produkcja(context, m_tabs);
+    m_copyPage = new TAB_DOE(context, m_tabs);
+    m_infoPage = new TAB_IOF(context, m_tabs);
+    m_loansPage = new TAB_BIBLIO(context, m_tabs);
     m_tabs->addTab(m_ratingPage, QStringLiteral("Ocena"));
     m_tabs->addTab(m_castPage, QStringLiteral("Obsada"));
     m_tabs->addTab(m_productionPage, QStringLiteral("Produkcja"));

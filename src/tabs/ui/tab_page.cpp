@@ -10,8 +10,8 @@
 
 namespace ordavo {
 
-TabPage::TabPage(FilmForm& form, QWidget* parent)
-    : QWidget(parent), m_form(form), m_layout(new QVBoxLayout(this)) {
+TabPage::TabPage(const PageContext& context, QWidget* parent)
+    : QWidget(parent), m_context(context), m_form(context.form), m_layout(new QVBoxLayout(this)) {
     m_layout->setContentsMargins(6, 6, 6, 6);
     m_layout->setSpacing(4);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string_view>
 
@@ -10,7 +12,18 @@ class QVBoxLayout;
 
 namespace ordavo {
 
+class DetailTables;
 class FilmForm;
+class UiService;
+
+// What every page gets from the main window: the film-record boxes it creates, the detail tables
+// of the shown film, the `id` of the shown film (the IDPDB of new rows), and the dialogs service.
+struct PageContext {
+    FilmForm& form;
+    DetailTables& details;
+    std::function<std::int32_t()> film_id;
+    UiService& ui;
+};
 
 // Where a film-record box stands in a page's grid: its row, and the pair of grid columns
 // (label, box) it takes.
@@ -26,7 +39,7 @@ struct FieldPlace {
 class TabPage : public QWidget {
     Q_OBJECT
 public:
-    TabPage(FilmForm& form, QWidget* parent);
+    TabPage(const PageContext& context, QWidget* parent);
 
     // Lists and their row editors; pages without lists leave these empty.
     virtual void setUpLists() {}
@@ -40,6 +53,7 @@ protected:
     // A caption and an area under it that the page's detail list fills.
     QWidget* listArea(const QString& caption, const QString& name);
 
+    PageContext m_context;
     FilmForm& m_form;
     QVBoxLayout* m_layout;
 };

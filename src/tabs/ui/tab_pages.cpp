@@ -11,7 +11,7 @@
 
 namespace ordavo {
 
-TAB_Oocena::TAB_Oocena(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+TAB_Oocena::TAB_Oocena(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("ratingPage"));
     listArea(QStringLiteral("Zasoby poświęcone tytułowi"), QStringLiteral("reviewsArea"));
     m_layout->addWidget(
@@ -22,7 +22,7 @@ TAB_Oocena::TAB_Oocena(FilmForm& form, QWidget* parent) : TabPage(form, parent) 
                                                     {"own_rating_artistic_value", 1, 1}}));
 }
 
-TAB_Obsada::TAB_Obsada(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+TAB_Obsada::TAB_Obsada(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("castPage"));
     listArea(QStringLiteral("Obsada"), QStringLiteral("castArea"));
     auto* crew = new QGridLayout;
@@ -36,13 +36,13 @@ TAB_Obsada::TAB_Obsada(FilmForm& form, QWidget* parent) : TabPage(form, parent) 
     m_layout->addLayout(crew);
 }
 
-TAB_Produkcja::TAB_Produkcja(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+TAB_Produkcja::TAB_Produkcja(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("productionPage"));
     listArea(QStringLiteral("Producenci"), QStringLiteral("producersArea"));
     listArea(QStringLiteral("Dystrybutorzy"), QStringLiteral("distributorsArea"));
 }
 
-TAB_DOE::TAB_DOE(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+TAB_DOE::TAB_DOE(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("copyDataPage"));
     m_layout->addWidget(fieldGroup(
         QStringLiteral("Właściciel"),
@@ -82,7 +82,7 @@ void TAB_DOE::fillMediumTypes() {
     combo->setEditText(kept);
 }
 
-TAB_IOF::TAB_IOF(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+TAB_IOF::TAB_IOF(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("filmInfoPage"));
     m_layout->addLayout(fieldGrid(this, {{"production_year", 0, 0},
                                          {"premiere_date", 1, 0},
@@ -107,7 +107,7 @@ TAB_IOF::TAB_IOF(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
     listArea(QStringLiteral("Lokalizacje zdjęciowe"), QStringLiteral("locationsArea"));
 }
 
-TAB_BIBLIO::TAB_BIBLIO(FilmForm& form, QWidget* parent) : TabPage(form, parent) {
+TAB_BIBLIO::TAB_BIBLIO(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("loansPage"));
     listArea(QStringLiteral("Wypożyczenia innym osobom"), QStringLiteral("loansToArea"));
     listArea(QStringLiteral("Wypożyczenia od innych osób"), QStringLiteral("loansFromArea"));
