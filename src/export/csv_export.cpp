@@ -1,7 +1,12 @@
 #include "export/csv_export.h"
 
+#include <stdio.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -112,16 +117,22 @@ struct Column {
 };
 
 struct Section {
-    std::string_view title;        // as the current-film scope writes it
-    bool blank_in_whole_database;  // whole-database scope ends the title with a blank
-    DataFile file;
-    std::size_t row_size;
-    std::size_t film_id_offset;  // where a row names its film: `id` or `IDPDB`
+    std::string_view title;                // as the current-film scope writes it
+    bool blank_in_whole_database = false;  // whole-database scope ends the title with a blank
+    DataFile file = DataFile::Films;
+    std::size_t row_size = 0;
+    std::size_t film_id_offset = 0;  // where a row names its film: `id` or `IDPDB`
     std::vector<Column> columns;
 };
 
 Section filmSection() {
-    Section section{kFilmSectionTitle, true, DataFile::Films, kFilmRowSize, 0, {{kIdHeader, 0, 0}}};
+    Section section;
+    section.title = kFilmSectionTitle;
+    section.blank_in_whole_database = true;
+    section.file = DataFile::Films;
+    section.row_size = kFilmRowSize;
+    section.film_id_offset = 0;
+    section.columns.push_back({kIdHeader, 0, 0});
     for (std::size_t index : kFilmColumns) {
         const FilmFieldInfo& field = kFilmFields[index];
         section.columns.push_back({field.csv_header, field.offset, field.capacity});
@@ -131,10 +142,14 @@ Section filmSection() {
 
 Section detailSection(DetailList list) {
     const DetailLayout& layout = detailLayout(list);
-    Section section{
-        layout.csv_title, list == DetailList::Reviews,
-        layout.file,      layout.row_size,
-        kRowFilmIdOffset, {{kIdHeader, kRowIdOffset, 0}, {kFilmIdHeader, kRowFilmIdOffset, 0}}};
+    Section section;
+    section.title = layout.csv_title;
+    section.blank_in_whole_database = list == DetailList::Reviews;  // of the details, only this
+    section.file = layout.file;
+    section.row_size = layout.row_size;
+    section.film_id_offset = kRowFilmIdOffset;
+    section.columns.push_back({kIdHeader, kRowIdOffset, 0});
+    section.columns.push_back({kFilmIdHeader, kRowFilmIdOffset, 0});
     for (const DetailField& field : layout.fields) {
         section.columns.push_back({field.csv_header, field.offset, field.width});
     }
@@ -432,6 +447,28 @@ std::string stopMessage(const Stop& stop, const std::filesystem::path& path,
            "). Plik zawiera tylko tekst sprzed tego znaku.";
 }
 
+// Builds the file under "<path>0" beside it and renames it over `path` at the end, so that a
+// failure never leaves a file that looks complete. Unlike a database file, the export is not
+// flushed to the device first: it is a copy that can be made again, and flushing tens of
+// megabytes would cost more than the whole export.
+void writeThroughTemporary(const std::filesystem::path& path,
+                           const std::function<void(PosixFile&)>& write) {
+    std::filesystem::path temp = path;
+    temp += "0";
+    try {
+        {
+            PosixFile out(temp, PosixFile::Mode::CreateTruncate);
+            write(out);
+        }
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            throw FileError(path, "rename", errno);
+        }
+    } catch (...) {
+        ::unlink(temp.c_str());  // best effort; a leftover is overwritten next time
+        throw;
+    }
+}
+
 }  // namespace
 
 void ExportCsv(const DatabasePaths& database, const std::filesystem::path& path, ExportScope scope,
@@ -454,7 +491,7 @@ void ExportCsv(const DatabasePaths& database, const std::filesystem::path& path,
     bool created = false;
     std::optional<Stop> stop;
     try {
-        replaceFile(path, [&](PosixFile& out) {
+        writeThroughTemporary(path, [&](PosixFile& out) {
             created = true;
             CsvWriter writer(*encoder, out);
             SectionWriter sections_writer(writer, scope, current_film_id);
