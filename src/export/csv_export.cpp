@@ -443,8 +443,8 @@ std::string stopMessage(const Stop& stop, const std::filesystem::path& path,
     if (!stop.column.empty()) {
         where += ", kolumna " + inQuotes(stop.column);
     }
-    return head + describeCharacter(stop.units, charset) + " (" + where +
-           "). Plik zawiera tylko tekst sprzed tego znaku.";
+    return head + describeCharacter(stop.units, charset) + "; " + where +
+           ". Plik zawiera tylko tekst sprzed tego znaku.";
 }
 
 // Builds the file under "<path>0" beside it and renames it over `path` at the end, so that a
