@@ -20,6 +20,9 @@
 #include "app/cover_view.h"
 #include "app/o_programie.h"
 #include "app/qt_text.h"
+#include "export/ui/eksport_wizard.h"
+#include "search/filter_paging.h"
+#include "search/ui/wyszukiwarka.h"
 #include "storage/cover_files.h"
 #include "storage/file_error.h"
 #include "storage/posix_file.h"
@@ -65,7 +68,10 @@ CKinokratDlg::CKinokratDlg(UiService& ui, QWidget* parent)
     startUp();
 }
 
-CKinokratDlg::~CKinokratDlg() = default;
+CKinokratDlg::~CKinokratDlg() {
+    // The pages' lists observe the detail tables, so the pages go before m_details does.
+    delete m_tabs;
+}
 
 // ---------------------------------------------------------------- window
 
@@ -161,17 +167,11 @@ void CKinokratDlg::buildMenu() {
         QStringLiteral("openDatabaseAction"), QKeySequence(Qt::CTRL | Qt::Key_O),
         [this] { openDatabase(); });
     add(operations, QStringLiteral("&Eksportuj"), QStringLiteral("exportAction"),
-        QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
-            storeOnDeactivation();
-            emit exportRequested();
-        });
+        QKeySequence(Qt::CTRL | Qt::Key_E), [this] { openExportWizard(); });
     add(operations, QStringLiteral("Wyczyść &Filtr"), QStringLiteral("clearFilterAction"),
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { clearFilter(); });
     add(operations, QStringLiteral("&Wyszukaj"), QStringLiteral("searchAction"),
-        QKeySequence(Qt::CTRL | Qt::Key_F), [this] {
-            storeOnDeactivation();
-            emit searchRequested();
-        });
+        QKeySequence(Qt::CTRL | Qt::Key_F), [this] { runSearch(); });
     operations->addSeparator();
     add(operations, QStringLiteral("&Koniec"), QStringLiteral("quitAction"),
         QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { accept(); });
@@ -453,27 +453,12 @@ void CKinokratDlg::guarded(const std::function<void()>& command) {
 void CKinokratDlg::page(Paging step) {
     guarded([&] {
         if (m_filter.filter_mode) {
-            const auto last = static_cast<std::int32_t>(m_filter.filter_offsets.size()) - 1;
-            std::int32_t& index = m_filter.filter_index;
-            switch (step) {
-                case Paging::First:
-                    index = 0;
-                    break;
-                case Paging::Previous:
-                    if (index <= 0)
-                        return;  // no wrap in filter mode, and no reload
-                    --index;
-                    break;
-                case Paging::Next:
-                    if (index >= last)
-                        return;
-                    ++index;
-                    break;
-                case Paging::Last:
-                    index = last;
-                    break;
+            static constexpr FilterStep kSteps[] = {FilterStep::First, FilterStep::Previous,
+                                                    FilterStep::Next, FilterStep::Last};
+            if (!stepFilter(m_filter, kSteps[static_cast<int>(step)]).reload) {
+                return;  // no wrap in filter mode, and no reload at the ends
             }
-            m_table.current_offset = m_filter.filter_offsets[static_cast<std::size_t>(index)];
+            m_table.current_offset = currentFilterOffset(m_filter);
             refreshCounter();
             clearForm(false);
             loadFilm(false);
@@ -611,7 +596,7 @@ void CKinokratDlg::openDatabase() {
 
 void CKinokratDlg::clearFilter() {
     guarded([&] {
-        m_filter = FilterState{};
+        ClearFilter(m_filter);
         m_table.current_offset = 0;
         m_filterIndicator->hide();
         loadFilm(true);
@@ -621,14 +606,33 @@ void CKinokratDlg::clearFilter() {
 
 void CKinokratDlg::enterFilterMode(std::vector<std::int64_t> offsets) {
     guarded([&] {
-        m_filter.filter_mode = true;
-        m_filter.filter_offsets = std::move(offsets);
-        m_filter.filter_index = 0;
-        m_table.current_offset = m_filter.filter_offsets.front();
+        if (!ordavo::enterFilterMode(m_filter, std::move(offsets))) {
+            return;
+        }
+        m_table.current_offset = currentFilterOffset(m_filter);
         refreshCounter();
         m_filterIndicator->show();
         loadFilm(false);
     });
+}
+
+void CKinokratDlg::runSearch() {
+    storeOnDeactivation();
+    Wyszukiwarka search(m_database.paths(), m_ui, this);
+    emit searchDialogOpened(&search);
+    // "Anuluj", Escape and the close box end the dialog without a result: nothing changes.
+    if (search.exec() == QDialog::Accepted) {
+        enterFilterMode(search.matches());
+    }
+}
+
+Eksport_Wizard* CKinokratDlg::openExportWizard() {
+    storeOnDeactivation();
+    auto* wizard =
+        new Eksport_Wizard([this]() -> const DatabasePaths& { return m_database.paths(); },
+                           [this] { return m_table.current().id; }, m_ui, this);
+    wizard->show();
+    return wizard;
 }
 
 void CKinokratDlg::showAbout() {

@@ -22,6 +22,8 @@ class QAction;
 namespace ordavo {
 
 class CoverView;
+class Eksport_Wizard;
+class Wyszukiwarka;
 class TabPage;
 class TAB_Oocena;
 class TAB_Obsada;
@@ -79,10 +81,14 @@ public:
     void clearFilter();
     // Filter mode after a search with matches (offsets in table order, not empty).
     void enterFilterMode(std::vector<std::int64_t> offsets);
+    // "Wyszukaj": the search dialog, then filter mode when it found films.
+    void runSearch();
+    // "Eksportuj": a new export wizard window, shown and left open.
+    Eksport_Wizard* openExportWizard();
 
 signals:
-    void searchRequested();
-    void exportRequested();
+    // Emitted when the search dialog has been created, before it runs (tests answer it here).
+    void searchDialogOpened(Wyszukiwarka* dialog);
 
 protected:
     bool event(QEvent* event) override;

@@ -37,7 +37,10 @@ std::uintmax_t databaseBytes(const DatabasePaths& paths) {
 Eksport_Wizard::Eksport_Wizard(std::function<const DatabasePaths&()> paths,
                                std::function<std::int32_t()> shown_film_id, UiService& ui,
                                QWidget* parent)
-    : QDialog(parent), m_paths(std::move(paths)), m_shownFilmId(std::move(shown_film_id)), m_ui(ui) {
+    : QDialog(parent),
+      m_paths(std::move(paths)),
+      m_shownFilmId(std::move(shown_film_id)),
+      m_ui(ui) {
     setObjectName(QStringLiteral("exportWizard"));
     setWindowTitle(QStringLiteral("Ordavo - Kreator Eksportu"));
     setAttribute(Qt::WA_DeleteOnClose);
