@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/film_form.h"
+#include "tabs/ui/detail_list_editor.h"
 
 namespace ordavo {
 
@@ -42,17 +43,39 @@ QGroupBox* TabPage::fieldGroup(const QString& title, std::initializer_list<Field
     return group;
 }
 
-QWidget* TabPage::listArea(const QString& caption, const QString& name) {
+void TabPage::setUpLists() {
+    for (DetailListEditor* list : m_lists) {
+        list->setUpList();
+    }
+}
+
+void TabPage::setRowControlsEnabled(bool enabled) {
+    for (DetailListEditor* list : m_lists) {
+        list->setRowControlsEnabled(enabled);
+    }
+}
+
+QWidget* TabPage::listArea(const QString& caption, const QString& name, int stretch) {
     auto* label = new QLabel(caption, this);
+    label->setObjectName(name + QStringLiteral("Caption"));
     m_layout->addWidget(label);
     auto* area = new QWidget(this);
     area->setObjectName(name);
     auto* layout = new QVBoxLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
-    area->setMinimumHeight(120);
     area->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_layout->addWidget(area, 1);
+    m_layout->addWidget(area, stretch);
     return area;
+}
+
+DetailListEditor* TabPage::addList(DetailList list, const QString& caption,
+                                   const QString& area_name, const RowEditorStyle& style,
+                                   int stretch) {
+    QWidget* area = listArea(caption, area_name, stretch);
+    auto* editor = new DetailListEditor(list, style, m_context, area);
+    area->layout()->addWidget(editor);
+    m_lists.push_back(editor);
+    return editor;
 }
 
 }  // namespace ordavo

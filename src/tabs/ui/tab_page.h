@@ -5,6 +5,9 @@
 #include <functional>
 #include <initializer_list>
 #include <string_view>
+#include <vector>
+
+#include "storage/page_handover.h"
 
 class QGridLayout;
 class QGroupBox;
@@ -12,8 +15,10 @@ class QVBoxLayout;
 
 namespace ordavo {
 
+class DetailListEditor;
 class DetailTables;
 class FilmForm;
+struct RowEditorStyle;
 class UiService;
 
 // What every page gets from the main window: the film-record boxes it creates, the detail tables
@@ -35,27 +40,34 @@ struct FieldPlace {
 };
 
 // What every tab page has: a vertical layout of sections, and the page operations the main
-// dialog calls on the pages that hold detail lists.
+// dialog calls on the pages that hold detail lists. Loading, saving and clearing the lists go
+// through the detail tables themselves, whose lists follow them on screen.
 class TabPage : public QWidget {
     Q_OBJECT
 public:
     TabPage(const PageContext& context, QWidget* parent);
 
-    // Lists and their row editors; pages without lists leave these empty.
-    virtual void setUpLists() {}
-    virtual void setRowControlsEnabled(bool) {}
+    // Once at start-up: every list gets its columns and its row editor starts Browsing.
+    virtual void setUpLists();
+    // The buttons of every list: all five disabled, or all but "Zatwierdź" enabled.
+    virtual void setRowControlsEnabled(bool enabled);
 
 protected:
     // A grid of labelled film-record boxes, each box stretching with the page.
     QGridLayout* fieldGrid(QWidget* parent, std::initializer_list<FieldPlace> places);
     // The same grid inside a group box captioned `title`.
     QGroupBox* fieldGroup(const QString& title, std::initializer_list<FieldPlace> places);
-    // A caption and an area under it that the page's detail list fills.
-    QWidget* listArea(const QString& caption, const QString& name);
+    // A caption and an area under it that the page's detail list fills; `stretch` shares the
+    // page's spare height between its lists.
+    QWidget* listArea(const QString& caption, const QString& name, int stretch = 1);
+    // A detail list with its row editor in a new list area.
+    DetailListEditor* addList(DetailList list, const QString& caption, const QString& area_name,
+                              const RowEditorStyle& style, int stretch = 1);
 
     PageContext m_context;
     FilmForm& m_form;
     QVBoxLayout* m_layout;
+    std::vector<DetailListEditor*> m_lists;  // top to bottom
 };
 
 }  // namespace ordavo

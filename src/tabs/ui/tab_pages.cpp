@@ -8,12 +8,15 @@
 #include <QVBoxLayout>
 
 #include "app/film_form.h"
+#include "tabs/ui/detail_list_editor.h"
 
 namespace ordavo {
 
 TAB_Oocena::TAB_Oocena(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("ratingPage"));
-    listArea(QStringLiteral("Zasoby poświęcone tytułowi"), QStringLiteral("reviewsArea"));
+    addList(DetailList::Reviews, QStringLiteral("Zasoby poświęcone tytułowi"),
+            QStringLiteral("reviewsArea"),
+            {QStringLiteral("Edytuj kolumny"), 2, /*single_selection=*/true});
     m_layout->addWidget(
         fieldGroup(QStringLiteral("Ocena Własna"), {{"own_rating_soundtrack", 0, 0},
                                                     {"own_rating_cast", 1, 0},
@@ -24,7 +27,8 @@ TAB_Oocena::TAB_Oocena(const PageContext& context, QWidget* parent) : TabPage(co
 
 TAB_Obsada::TAB_Obsada(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("castPage"));
-    listArea(QStringLiteral("Obsada"), QStringLiteral("castArea"));
+    addList(DetailList::Cast, QStringLiteral("Obsada"), QStringLiteral("castArea"),
+            {QStringLiteral("Edytuj Kolumny"), 1});
     auto* crew = new QGridLayout;
     const auto group = [this](const char* title, std::string_view name, std::string_view nation) {
         return fieldGroup(QString::fromUtf8(title), {{name, 0, 0}, {nation, 1, 0}});
@@ -36,10 +40,14 @@ TAB_Obsada::TAB_Obsada(const PageContext& context, QWidget* parent) : TabPage(co
     m_layout->addLayout(crew);
 }
 
-TAB_Produkcja::TAB_Produkcja(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
+TAB_Produkcja::TAB_Produkcja(const PageContext& context, QWidget* parent)
+    : TabPage(context, parent) {
     setObjectName(QStringLiteral("productionPage"));
-    listArea(QStringLiteral("Producenci"), QStringLiteral("producersArea"));
-    listArea(QStringLiteral("Dystrybutorzy"), QStringLiteral("distributorsArea"));
+    // The upper list is a little taller than the lower one.
+    addList(DetailList::Producers, QStringLiteral("Produkcja"), QStringLiteral("producersArea"),
+            {QStringLiteral("Edytuj Kolumny"), 2}, 93);
+    addList(DetailList::Distributors, QStringLiteral("Dystrybucja"),
+            QStringLiteral("distributorsArea"), {QStringLiteral("Edytuj Kolumny"), 2}, 76);
 }
 
 TAB_DOE::TAB_DOE(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
@@ -104,13 +112,16 @@ TAB_IOF::TAB_IOF(const PageContext& context, QWidget* parent) : TabPage(context,
         group("Zabezpieczenia", "protection_name", "protection_type", "protection_version"));
     m_layout->addLayout(groups);
     m_layout->addLayout(fieldGrid(this, {{"production_countries", 0, 0}}));
-    listArea(QStringLiteral("Lokalizacje zdjęciowe"), QStringLiteral("locationsArea"));
+    addList(DetailList::Locations, QStringLiteral("Lokalizacje zdjęciowe"),
+            QStringLiteral("locationsArea"), {QStringLiteral("Edytuj kolumny"), 2});
 }
 
 TAB_BIBLIO::TAB_BIBLIO(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("loansPage"));
-    listArea(QStringLiteral("Wypożyczenia innym osobom"), QStringLiteral("loansToArea"));
-    listArea(QStringLiteral("Wypożyczenia od innych osób"), QStringLiteral("loansFromArea"));
+    addList(DetailList::LoansTo, QStringLiteral("Katalog wypożyczeń innym"),
+            QStringLiteral("loansToArea"), {QStringLiteral("Edytuj Kolumny"), 3}, 77);
+    addList(DetailList::LoansFrom, QStringLiteral("Katalog wypożyczeń od innych"),
+            QStringLiteral("loansFromArea"), {QStringLiteral("Edytuj Kolumny"), 3}, 66);
 }
 
 }  // namespace ordavo
