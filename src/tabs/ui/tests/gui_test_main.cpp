@@ -1,0 +1,17 @@
+// Entry point of the tab page tests: Qt's offscreen platform unless a display is asked for.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "app/ckinokrat_app.h"
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr || *std::getenv("QT_QPA_PLATFORM") == '\0') {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    ordavo::installPolishTranslation(app);
+    return RUN_ALL_TESTS();
+}
