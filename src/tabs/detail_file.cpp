@@ -1,5 +1,7 @@
 #include "tabs/detail_file.h"
 
+#include "tabs/table_index.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -47,6 +49,7 @@ public:
     }
 
     bool empty() const { return m_pairs.empty(); }
+    const std::vector<std::pair<std::int32_t, std::size_t>>& pairs() const { return m_pairs; }
 
     std::optional<std::size_t> find(std::int32_t id) const {
         const auto it =
@@ -109,16 +112,30 @@ std::uint64_t countFileRows(const std::filesystem::path& table, std::size_t row_
     return rowCount(file.size(), row_size);
 }
 
-std::int32_t lastFileRowId(const std::filesystem::path& table, std::size_t row_size) {
+std::int32_t lastFileRowId(const std::filesystem::path& table, std::size_t row_size,
+                           TableIndex* index) {
     const PosixFile file(table, PosixFile::Mode::Read);
+    if (index) {
+        index->sync(file, row_size);
+        return index->rows() == 0 ? 0 : index->id(index->rows() - 1);
+    }
     const std::uint64_t rows = rowCount(file.size(), row_size);
     return rows == 0 ? 0 : readRowId(file, (rows - 1) * row_size);
 }
 
 std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std::size_t row_size,
-                                        std::int32_t film_id) {
+                                        std::int32_t film_id, TableIndex* index) {
     const PosixFile file(table, PosixFile::Mode::Read);
     std::vector<unsigned char> rows;
+    if (index) {
+        index->sync(file, row_size);
+        const std::vector<std::uint32_t> found = index->rowsOfFilm(film_id);
+        rows.resize(found.size() * row_size, 0);  // a partial row reads padded with zeros
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            file.readAt(rows.data() + k * row_size, row_size, std::uint64_t{found[k]} * row_size);
+        }
+        return rows;
+    }
     forEachRow(file, file.size(), row_size, [&](std::uint64_t, const unsigned char* row) {
         if (rowFilmId(row) == film_id) {
             rows.insert(rows.end(), row, row + row_size);
@@ -129,13 +146,16 @@ std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std:
 
 SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
                      std::span<const unsigned char> entries, bool new_row_pending,
-                     std::uint64_t size_limit) {
+                     std::uint64_t size_limit, TableIndex* index) {
     SaveOutcome outcome{new_row_pending, false};
     // Opened even with nothing to write, so that a missing table is reported like elsewhere.
     PosixFile file(table, PosixFile::Mode::ReadWrite);
     const std::size_t count = entries.size() / row_size;
     if (count == 0) {
         return outcome;
+    }
+    if (index) {
+        index->sync(file, row_size);
     }
     const auto entry = [&](std::size_t i) { return entries.data() + i * row_size; };
 
@@ -144,7 +164,8 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
     // Overwriting a trailing partial row makes it whole, which the size check then sees.
     std::optional<std::int32_t> partial_row_id;
     if (start_length % row_size != 0) {
-        partial_row_id = readRowId(file, start_rows_end - row_size);
+        partial_row_id =
+            index ? index->id(index->rows() - 1) : readRowId(file, start_rows_end - row_size);
     }
 
     // Plan the visits. Overwriting a row never changes its `ID`, so which rows an entry matches
@@ -179,8 +200,36 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
     }
     matched.seal();
 
-    // Carry them out: one pass over the rows that were there, then the row at 0 or the append.
-    if (start_length > 0 && !matched.empty()) {
+    // Carry them out: the matching rows that were there, then the row at 0 or the append.
+    bool wrote = false;
+    const auto write_row = [&](std::size_t i, std::uint64_t offset) {
+        wrote = true;
+        try {
+            file.writeAt(entry(i), row_size, offset);
+        } catch (...) {
+            if (index)
+                index->forget();
+            throw;
+        }
+        if (index)
+            index->setRow(offset / row_size, rowId(entry(i)), rowFilmId(entry(i)));
+    };
+    if (index) {
+        std::vector<unsigned char> row(row_size);
+        for (const auto& [id, i] : matched.pairs()) {
+            for (const std::uint32_t found : index->rowsWithId(id)) {
+                const std::uint64_t offset = std::uint64_t{found} * row_size;
+                if (offset >= start_length) {
+                    continue;  // appended by this save
+                }
+                std::fill(row.begin(), row.end(), 0);
+                const std::size_t got = file.readAt(row.data(), row_size, offset);
+                if (got < row_size || std::memcmp(row.data(), entry(i), row_size) != 0) {
+                    write_row(i, offset);
+                }
+            }
+        }
+    } else if (start_length > 0 && !matched.empty()) {
         forEachRow(file, start_length, row_size,
                    [&](std::uint64_t index, const unsigned char* row) {
                        const std::optional<std::size_t> i = matched.find(rowId(row));
@@ -190,23 +239,34 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
                        const std::uint64_t offset = index * row_size;
                        const bool whole = offset + row_size <= start_length;
                        if (!whole || std::memcmp(row, entry(*i), row_size) != 0) {
-                           file.writeAt(entry(*i), row_size, offset);
+                           write_row(*i, offset);
                        }
                    });
     }
     if (first_at_zero) {
-        file.writeAt(entry(0), row_size, 0);
+        write_row(0, 0);
     }
     if (append_at) {
-        file.writeAt(entry(count - 1), row_size, *append_at);
+        write_row(count - 1, *append_at);
+    }
+    if (index && wrote) {
+        index->noteOwnWrite(file);
     }
     outcome.new_row_pending = pending;
     return outcome;
 }
 
 std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
-                                     std::int32_t id) {
+                                     std::int32_t id, TableIndex* index) {
     const PosixFile file(table, PosixFile::Mode::Read);
+    if (index) {
+        index->sync(file, row_size);
+        const std::vector<std::uint32_t> rows = index->rowsWithId(id);
+        if (rows.empty()) {
+            return std::nullopt;
+        }
+        return std::uint64_t{rows.front()} * row_size;
+    }
     RowChunks chunks(file, file.size(), row_size);
     while (chunks.next()) {
         for (std::size_t k = 0; k < chunks.size(); ++k) {
@@ -220,15 +280,19 @@ std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::si
 
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
                  const std::function<void(const unsigned char* row)>& kept,
-                 const std::function<void(ReplaceStep)>& step_hook) {
+                 const std::function<void(ReplaceStep)>& step_hook, TableIndex* index) {
     {
         PosixFile file(table, PosixFile::Mode::ReadWrite);
         if (offset % row_size != 0 || offset >= file.size()) {
             return false;
         }
         const unsigned char deleted[4] = {};
+        if (index) {
+            index->forget();  // the table is about to change under it; rebuilt below
+        }
         file.writeAt(deleted, sizeof deleted, offset);
     }
+    std::vector<std::pair<std::int32_t, std::int32_t>> kept_rows;
 
     const PosixFile old_table(table, PosixFile::Mode::Read);
     const std::uint64_t length = old_table.size();
@@ -257,6 +321,7 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
                                run_start = row_offset;
                            }
                            run_length += std::min<std::uint64_t>(row_size, length - row_offset);
+                           kept_rows.emplace_back(rowId(row), rowFilmId(row));
                            if (kept) {
                                kept(row);
                            }
@@ -269,6 +334,10 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
             }
         },
         step_hook);
+    if (index) {
+        index->assign(std::move(kept_rows));
+        index->noteOwnWrite(PosixFile(table, PosixFile::Mode::Read));
+    }
     return true;
 }
 

@@ -10,6 +10,10 @@
 
 #include "storage/posix_file.h"
 
+namespace ordavo {
+class TableIndex;
+}
+
 // The table files of the detail tables, handled as bytes so that one implementation serves every
 // row layout. A table file is a sequence of rows of one fixed size from offset 0, with no header;
 // every row begins with its little-endian `ID` and `IDPDB`.
@@ -20,7 +24,9 @@
 // a partial row writes it padded, and appending starts at the end of the padded last row.
 //
 // Every call opens the file, works through it in large sequential reads and closes it again;
-// file-system failures throw FileError.
+// file-system failures throw FileError. Given a TableIndex kept for the file, a call reads only
+// the rows it needs (the index reads the whole file only when the file is new to it or changed
+// by someone else), with the same result.
 namespace ordavo::detail_file {
 
 // A table file that has reached this length takes no more saves.
@@ -76,11 +82,12 @@ std::uint64_t countFileRows(const std::filesystem::path& table, std::size_t row_
 
 // The `ID` of the row stored last in the file (its first 4 bytes, read at the last row offset),
 // whichever film it belongs to; 0 for an empty file.
-std::int32_t lastFileRowId(const std::filesystem::path& table, std::size_t row_size);
+std::int32_t lastFileRowId(const std::filesystem::path& table, std::size_t row_size,
+                           TableIndex* index = nullptr);
 
 // The rows of film `film_id`, in file order, back to back.
 std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std::size_t row_size,
-                                        std::int32_t film_id);
+                                        std::int32_t film_id, TableIndex* index = nullptr);
 
 struct SaveOutcome {
     bool new_row_pending = false;   // the flag after the save
@@ -99,11 +106,11 @@ struct SaveOutcome {
 // number of entries; each affected row is written once, and only when its bytes change.
 SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
                      std::span<const unsigned char> entries, bool new_row_pending,
-                     std::uint64_t size_limit = kSizeLimit);
+                     std::uint64_t size_limit = kSizeLimit, TableIndex* index = nullptr);
 
 // The offset of the first row whose `ID` is `id`, if any.
 std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
-                                     std::int32_t id);
+                                     std::int32_t id, TableIndex* index = nullptr);
 
 // Deletes the row at `offset` without ever leaving the table broken: marks it with `ID` 0 in
 // place, then writes every row whose `ID` is not 0, in order, into "<table>0" beside the table,
@@ -113,6 +120,7 @@ std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::si
 // changed, when `offset` is not the start of a row of the file.
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
                  const std::function<void(const unsigned char* row)>& kept,
-                 const std::function<void(ReplaceStep)>& step_hook = {});
+                 const std::function<void(ReplaceStep)>& step_hook = {},
+                 TableIndex* index = nullptr);
 
 }  // namespace ordavo::detail_file

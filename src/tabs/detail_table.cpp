@@ -146,7 +146,7 @@ void DetailTable::clearList() {
 
 void DetailTable::loadRows(std::int32_t film_id) {
     const std::vector<unsigned char> loaded =
-        detail_file::readFilmRows(path(), m_layout.row_size, film_id);
+        detail_file::readFilmRows(path(), m_layout.row_size, film_id, &m_index);
     rebuildList([&] {
         assignRows(loaded);
         new_row_pending = false;
@@ -158,8 +158,8 @@ void DetailTable::saveRows() {
     const std::span<const unsigned char> entries =
         count == 0 ? std::span<const unsigned char>()
                    : std::span<const unsigned char>(rowData(0), count * m_layout.row_size);
-    const detail_file::SaveOutcome outcome =
-        detail_file::saveRows(path(), m_layout.row_size, entries, new_row_pending);
+    const detail_file::SaveOutcome outcome = detail_file::saveRows(
+        path(), m_layout.row_size, entries, new_row_pending, detail_file::kSizeLimit, &m_index);
     new_row_pending = outcome.new_row_pending;
     if (outcome.stopped_at_limit) {
         m_database.messages().showMessage(kFileFullMessage, kFileFullTitle);
@@ -223,7 +223,8 @@ bool DetailTable::deleteRow(std::size_t row, std::int32_t film_id) {
 }
 
 bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
-    const std::optional<std::uint64_t> offset = detail_file::findRow(path(), m_layout.row_size, id);
+    const std::optional<std::uint64_t> offset =
+        detail_file::findRow(path(), m_layout.row_size, id, &m_index);
     return offset && deleteRowAt(*offset, film_id);
 }
 
@@ -239,7 +240,7 @@ bool DetailTable::deleteRowAt(std::uint64_t offset, std::int32_t film_id) {
                 loaded.insert(loaded.end(), row, row + row_size);
             }
         },
-        m_stepHook);
+        m_stepHook, &m_index);
     if (!deleted) {
         return false;
     }
@@ -255,7 +256,7 @@ std::uint64_t DetailTable::countFileRows() const {
 }
 
 std::int32_t DetailTable::lastFileRowId() const {
-    return detail_file::lastFileRowId(path(), m_layout.row_size);
+    return detail_file::lastFileRowId(path(), m_layout.row_size, &m_index);
 }
 
 }  // namespace ordavo

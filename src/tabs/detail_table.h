@@ -12,6 +12,7 @@
 
 #include "storage/posix_file.h"
 #include "tabs/detail_rows.h"
+#include "tabs/table_index.h"
 
 namespace ordavo {
 
@@ -148,6 +149,8 @@ private:
     bool m_listed = false;
     DetailTableObserver* m_observer = nullptr;
     std::function<void(ReplaceStep)> m_stepHook;
+    // What the table file holds, so that a film's rows are found without reading it all.
+    mutable TableIndex m_index;
 };
 
 }  // namespace ordavo

@@ -1,4 +1,5 @@
 #include "tabs/detail_file.h"
+#include "tabs/table_index.h"
 
 #include <gtest/gtest.h>
 
@@ -81,8 +82,8 @@ Bytes randomRow(std::mt19937& random, std::size_t row_size, std::int32_t id) {
 // One random case: a small table (duplicate and zero ids, sometimes a partial last row, sometimes
 // empty), a few entries (duplicates, copies of file rows, sometimes pending) and a size limit that
 // is either the real one or small enough to stop the save part way.
-void checkRandomSave(std::mt19937& random, std::size_t row_size,
-                     const std::filesystem::path& table) {
+void checkRandomSave(std::mt19937& random, std::size_t row_size, const std::filesystem::path& table,
+                     TableIndex* index = nullptr) {
     const auto pick = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
     };
@@ -128,7 +129,7 @@ void checkRandomSave(std::mt19937& random, std::size_t row_size,
         packed.insert(packed.end(), entry.begin(), entry.end());
     }
     const detail_file::SaveOutcome outcome =
-        detail_file::saveRows(table, row_size, packed, pending, limit);
+        detail_file::saveRows(table, row_size, packed, pending, limit, index);
 
     SCOPED_TRACE(::testing::Message()
                  << "row size " << row_size << ", file " << file.size() << " bytes, "
@@ -136,6 +137,27 @@ void checkRandomSave(std::mt19937& random, std::size_t row_size,
     ASSERT_EQ(readFile(table), literal.file);
     ASSERT_EQ(outcome.new_row_pending, literal.pending);
     ASSERT_EQ(outcome.stopped_at_limit, literal.stopped);
+
+    if (index) {
+        // A second save straight after, on what the index learnt from the first one's writes.
+        std::shuffle(entries.begin(), entries.end(), random);
+        entries.push_back(randomRow(random, row_size, pick(0, 5)));
+        packed.clear();
+        for (const Bytes& entry : entries) {
+            packed.insert(packed.end(), entry.begin(), entry.end());
+        }
+        LiteralSave second{literal.file, true, false};
+        second.run(row_size, entries, detail_file::kSizeLimit);
+        const detail_file::SaveOutcome again =
+            detail_file::saveRows(table, row_size, packed, true, detail_file::kSizeLimit, index);
+        ASSERT_EQ(readFile(table), second.file);
+        ASSERT_EQ(again.new_row_pending, second.pending);
+        if (!file.empty() || !entries.empty()) {
+            const std::int32_t film = detail_file::rowFilmId(packed.data());
+            const Bytes expected = detail_file::readFilmRows(table, row_size, film);
+            ASSERT_EQ(detail_file::readFilmRows(table, row_size, film, index), expected);
+        }
+    }
 }
 
 TEST(DetailFileSave, OnePassGivesTheResultOfThePerEntryScans) {
@@ -146,6 +168,20 @@ TEST(DetailFileSave, OnePassGivesTheResultOfThePerEntryScans) {
          {std::pair<std::size_t, int>{12, 600}, {1412, 300}, {393'241, 25}}) {
         for (int c = 0; c < cases; ++c) {
             checkRandomSave(random, row_size, folder / "KR_OB.kr");
+            if (::testing::Test::HasFatalFailure()) {
+                return;
+            }
+        }
+    }
+}
+
+TEST(DetailFileSave, AKeptIndexGivesTheSameResultsAsReadingTheFile) {
+    testing::TempFolder folder;
+    std::mt19937 random(7);
+    TableIndex index;
+    for (const std::size_t row_size : {std::size_t{12}, std::size_t{1412}}) {
+        for (int c = 0; c < 300; ++c) {
+            checkRandomSave(random, row_size, folder / "KR_OB.kr", &index);
             if (::testing::Test::HasFatalFailure()) {
                 return;
             }

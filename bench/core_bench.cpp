@@ -1,0 +1,99 @@
+// Detail tables, search and export on generated databases of 1,000 and 10,000 films.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+
+#include "bench_support.h"
+#include "export/csv_export.h"
+#include "search/film_search.h"
+#include "storage/database.h"
+#include "storage/message_sink.h"
+#include "tabs/detail_tables.h"
+
+namespace ordavo::bench {
+namespace {
+
+class SilentSink : public MessageSink {
+public:
+    void showMessage(std::string_view, std::string_view) override {}
+};
+
+struct Fixture {
+    explicit Fixture(int films_)
+        : films(films_), database(buildPaths(scratchDatabase(films_)), sink), details(database) {}
+    std::int32_t randomFilm(std::mt19937& random) const {
+        return 2 + static_cast<std::int32_t>(random() % static_cast<unsigned>(films));
+    }
+    void loadAll(std::int32_t film) {
+        for (DetailList list : kLoadOrder)
+            details.loadRows(list, film);
+    }
+    int films;
+    SilentSink sink;
+    Database database;
+    DetailTables details;
+};
+
+// What the pages do after a film row is read: every list loads the film's rows.
+void BM_LoadRowsAllTables(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    std::mt19937 random(1);
+    for (auto _ : state) {
+        f.loadAll(f.randomFilm(random));
+    }
+}
+
+// What the pages do after a film row is written: a film with 10 cast rows and 2 reviews.
+void BM_SaveRowsAllTables(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    std::mt19937 random(2);
+    f.loadAll(f.randomFilm(random));
+    for (auto _ : state) {
+        for (DetailList list : kSaveOrder)
+            f.details.saveRows(list, 0);
+    }
+}
+
+// "Nowy" and "Usuń" on the cast list: a new row saved, then deleted again (one compaction).
+void BM_NewAndDeleteCastRow(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    std::mt19937 random(3);
+    DetailTable& cast = f.details.table(DetailList::Cast);
+    for (auto _ : state) {
+        const std::int32_t film = f.randomFilm(random);
+        cast.loadRows(film);
+        cast.newRow(film);
+        cast.saveRows();
+        cast.deleteRow(cast.rowCount() - 1, film);
+    }
+}
+
+void BM_SearchTitle(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(SearchFilms(f.database.paths(), 0, u"Wisłą"));
+    }
+}
+
+void BM_ExportWholeDatabase(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    const std::filesystem::path target = cacheRoot() / "export.csv";
+    for (auto _ : state) {
+        ExportCsv(f.database.paths(), target, ExportScope::WholeDatabase, 0, ExportSections{},
+                  "CP1250");
+    }
+    std::filesystem::remove(target);
+}
+
+#define ORDAVO_SIZES ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_LoadRowsAllTables) ORDAVO_SIZES;
+BENCHMARK(BM_SaveRowsAllTables) ORDAVO_SIZES;
+BENCHMARK(BM_NewAndDeleteCastRow) ORDAVO_SIZES->Iterations(10);
+BENCHMARK(BM_SearchTitle) ORDAVO_SIZES;
+BENCHMARK(BM_ExportWholeDatabase) ORDAVO_SIZES;
+
+}  // namespace
+}  // namespace ordavo::bench
+
+BENCHMARK_MAIN();
