@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <future>
 
 #include "app/cover_view.h"
 #include "app/o_programie.h"
@@ -357,8 +358,14 @@ void CKinokratDlg::showFilm() {
     const FilmRecord& film = m_table.current();
     m_idEdit->setText(QString::number(film.id));
     m_form.show(film);
-    m_frontCover->showCover(toQString(readText(film.front_cover_path)));
-    m_backCover->showCover(toQString(readText(film.back_cover_path)));
+    // The two covers decode side by side: large scans are most of the time a film takes to show.
+    const QString front = toQString(readText(film.front_cover_path));
+    const QString back = toQString(readText(film.back_cover_path));
+    std::future<QImage> front_image =
+        std::async(front.isEmpty() ? std::launch::deferred : std::launch::async,
+                   &CoverView::decodeImage, front, m_frontCover->decodeSize());
+    m_backCover->showDecoded(back, CoverView::decodeImage(back, m_backCover->decodeSize()));
+    m_frontCover->showDecoded(front, front_image.get());
     m_formEdited = false;
 }
 

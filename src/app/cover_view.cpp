@@ -19,23 +19,35 @@ void CoverView::showCover(const QString& path) {
     update();
 }
 
-void CoverView::decode() {
-    m_image = QImage();
-    if (m_path.isEmpty() || !QFileInfo(m_path).isFile()) {
-        return;
+void CoverView::showDecoded(const QString& path, QImage image) {
+    m_path = path;
+    m_image = std::move(image);
+    update();
+}
+
+QSize CoverView::decodeSize() const {
+    return (size() * devicePixelRatioF()).expandedTo(QSize(1, 1));
+}
+
+QImage CoverView::decodeImage(const QString& path, QSize target) {
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        return {};
     }
-    QImageReader reader(m_path);
+    QImageReader reader(path);
     reader.setAutoTransform(false);
     const QSize full = reader.size();
     if (!full.isValid() || qint64{full.width()} * full.height() > kMaxPixels) {
-        return;  // unreadable header or absurd dimensions: the placeholder shows instead
+        return {};  // unreadable header or absurd dimensions: the placeholder shows instead
     }
     // Decode at the size the picture is drawn at: a large scan never sits in memory whole.
-    const QSize target = (size() * devicePixelRatioF()).expandedTo(QSize(1, 1));
     if (full.width() > target.width() || full.height() > target.height()) {
         reader.setScaledSize(target);
     }
-    m_image = reader.read();
+    return reader.read();
+}
+
+void CoverView::decode() {
+    m_image = decodeImage(m_path, decodeSize());
 }
 
 void CoverView::paintEvent(QPaintEvent*) {

@@ -15,6 +15,14 @@ public:
 
     // Shows the image at `path`, or the white placeholder for an empty path.
     void showCover(const QString& path);
+    // Shows an image already decoded by decodeImage() for this view's size.
+    void showDecoded(const QString& path, QImage image);
+    // The image at `path` decoded at `target` size (or smaller, if it is smaller); a null image
+    // for an empty path, a missing or undecodable file and absurd dimensions. Safe to run on
+    // another thread.
+    static QImage decodeImage(const QString& path, QSize target);
+    // The size decodeImage() should aim at for this view.
+    QSize decodeSize() const;
     const QString& path() const { return m_path; }
     // Whether an image (not the placeholder) is drawn.
     bool hasImage() const { return !m_image.isNull(); }
