@@ -145,6 +145,8 @@ QWidget* DetailListEditor::buildRowEditor(const RowEditorStyle& style) {
         const DetailField* field = columnField(layout, column);
         const auto index = static_cast<std::size_t>(field - layout.fields.data());
         auto* box = new QLineEdit(group);
+        // Room for a short text even in the smallest window.
+        box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 10);
         box->setObjectName(m_role + capitalised(FilmForm::camelCase(field->member)) +
                            QStringLiteral("Edit"));
         auto* label = new QLabel(utf8ToQString(field->editor_label), group);
@@ -232,6 +234,7 @@ void DetailListEditor::editRow() {
     if (const auto texts = m_table.editRow(*row)) {
         for (std::size_t k = 0; k < m_boxes.size(); ++k) {
             m_boxes[k]->setText(toQString((*texts)[k]));
+            m_boxes[k]->setCursorPosition(0);  // show a long text from its start
         }
     }
 }

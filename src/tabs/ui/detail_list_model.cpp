@@ -43,6 +43,7 @@ QVariant DetailListModel::headerData(int section, Qt::Orientation orientation, i
     const auto column = static_cast<std::size_t>(section);
     switch (role) {
         case Qt::DisplayRole:
+        case Qt::ToolTipRole:  // the whole title also where the column is too narrow for it
             return utf8ToQString(columnTitle(m_table.layout(), column));
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));

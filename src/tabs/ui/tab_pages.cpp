@@ -96,9 +96,10 @@ TAB_IOF::TAB_IOF(const PageContext& context, QWidget* parent) : TabPage(context,
                                          {"premiere_date", 1, 0},
                                          {"running_time", 0, 1},
                                          {"display_format", 1, 1},
-                                         {"picture_encoding_system", 0, 2},
-                                         {"voice_over_languages", 2, 0},
-                                         {"subtitle_languages", 2, 1}}));
+                                         {"picture_encoding_system", 0, 2}}));
+    // The two language lists share their line half and half.
+    m_layout->addLayout(
+        fieldGrid(this, {{"voice_over_languages", 0, 0}, {"subtitle_languages", 0, 1}}));
     auto* groups = new QHBoxLayout;
     const auto group = [this](const char* title, std::string_view name, std::string_view type,
                               std::string_view version) {

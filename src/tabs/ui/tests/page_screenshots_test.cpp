@@ -14,8 +14,9 @@ namespace ordavo::testing {
 namespace {
 
 // Saves a picture of the window with each of its six pages in front, as "page-N.png" in
-// $ORDAVO_SCREENSHOT_DIR, over the database of the working folder. Lists without rows get two
-// new rows first, so that every list shows items. Skipped unless the folder is given.
+// $ORDAVO_SCREENSHOT_DIR, then again as "page-N-smallest.png" in the smallest window, over the
+// database of the working folder. Lists without rows get two new rows first, so that every list
+// shows items, and each page's last list is being edited. Skipped unless the folder is given.
 TEST(PageScreenshots, GrabsEveryPage) {
     const char* folder = std::getenv("ORDAVO_SCREENSHOT_DIR");
     if (folder == nullptr || *folder == '\0') {
@@ -38,9 +39,25 @@ TEST(PageScreenshots, GrabsEveryPage) {
             }
             list->selectRow(0);
         }
+        // The page's last list is shown in Editing.
+        const QList<QTableView*> lists = tabs->widget(page)->findChildren<QTableView*>();
+        if (!lists.isEmpty()) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(lists.back()->objectName().chopped(4) +
+                                                             "EditButton"),
+                              Qt::LeftButton);
+        }
         QTest::qWait(100);
         const QString path =
             QString::fromLocal8Bit(folder) + "/page-" + QString::number(page + 1) + ".png";
+        EXPECT_TRUE(dialog.grab().save(path)) << path.toStdString();
+    }
+    // The same pages in the smallest window the layouts allow.
+    dialog.resize(dialog.minimumSizeHint());
+    for (int page = 0; page < tabs->count(); ++page) {
+        tabs->setCurrentIndex(page);
+        QTest::qWait(100);
+        const QString path =
+            QString::fromLocal8Bit(folder) + "/page-" + QString::number(page + 1) + "-smallest.png";
         EXPECT_TRUE(dialog.grab().save(path)) << path.toStdString();
     }
     EXPECT_TRUE(ui.messages.empty());
