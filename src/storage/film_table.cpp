@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "storage/database.h"
+#include "storage/database_lock.h"
 #include "storage/filter_state.h"
 #include "storage/message_sink.h"
 #include "storage/page_handover.h"
@@ -101,6 +102,7 @@ bool FilmTable::readRow(bool from_start) {
 }
 
 bool FilmTable::updateRow() {
+    const DatabaseLock lock(m_database.paths());
     if (!writable()) {
         return false;
     }
@@ -129,6 +131,7 @@ void FilmTable::writeCurrentRow(PosixFile& table) {
 }
 
 bool FilmTable::appendRow(bool table_was_empty) {
+    const DatabaseLock lock(m_database.paths());
     if (!writable()) {
         return false;
     }
@@ -165,6 +168,7 @@ bool FilmTable::appendRow(bool table_was_empty) {
 }
 
 bool FilmTable::deleteRow(const FilterState& filter) {
+    const DatabaseLock lock(m_database.paths());
     if (!writable()) {
         return false;
     }

@@ -207,12 +207,21 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
         try {
             file.writeAt(entry(i), row_size, offset);
         } catch (...) {
-            if (index)
+            if (index) {
                 index->forget();
+            }
+            if (offset >= start_length) {
+                // A full disk must not leave half a row at the end: back to the old length.
+                try {
+                    file.truncate(start_length);
+                } catch (...) {
+                }
+            }
             throw;
         }
-        if (index)
+        if (index) {
             index->setRow(offset / row_size, rowId(entry(i)), rowFilmId(entry(i)));
+        }
     };
     if (index) {
         std::vector<unsigned char> row(row_size);

@@ -1,5 +1,7 @@
 #include "tabs/detail_table.h"
 
+#include "storage/database_lock.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -158,8 +160,12 @@ void DetailTable::saveRows() {
     const std::span<const unsigned char> entries =
         count == 0 ? std::span<const unsigned char>()
                    : std::span<const unsigned char>(rowData(0), count * m_layout.row_size);
-    const detail_file::SaveOutcome outcome = detail_file::saveRows(
-        path(), m_layout.row_size, entries, new_row_pending, detail_file::kSizeLimit, &m_index);
+    detail_file::SaveOutcome outcome;
+    {
+        const DatabaseLock lock(m_database.paths());  // released before any message box
+        outcome = detail_file::saveRows(path(), m_layout.row_size, entries, new_row_pending,
+                                        detail_file::kSizeLimit, &m_index);
+    }
     new_row_pending = outcome.new_row_pending;
     if (outcome.stopped_at_limit) {
         m_database.messages().showMessage(kFileFullMessage, kFileFullTitle);
@@ -223,12 +229,14 @@ bool DetailTable::deleteRow(std::size_t row, std::int32_t film_id) {
 }
 
 bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
+    const DatabaseLock lock(m_database.paths());
     const std::optional<std::uint64_t> offset =
         detail_file::findRow(path(), m_layout.row_size, id, &m_index);
     return offset && deleteRowAt(*offset, film_id);
 }
 
 bool DetailTable::deleteRowAt(std::uint64_t offset, std::int32_t film_id) {
+    const DatabaseLock lock(m_database.paths());
     // The film's rows are picked out of the new table while it is written, which gives what
     // reading it back would.
     std::vector<unsigned char> loaded;

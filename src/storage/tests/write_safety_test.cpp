@@ -1,0 +1,184 @@
+// What writes do when the system refuses them, and when two processes share a database.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "export/csv_export.h"
+#include "storage/cover_files.h"
+#include "storage/database.h"
+#include "storage/database_lock.h"
+#include "storage/file_error.h"
+#include "storage/film_table.h"
+#include "storage/filter_state.h"
+#include "tabs/detail_tables.h"
+#include "testing/temp_folder.h"
+
+namespace ordavo {
+namespace {
+
+using testing::appendFilms;
+using testing::filmIds;
+using testing::makeFilm;
+
+// Lets no file grow beyond `bytes` until the end of the scope, as a full disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
+class WriteSafetyTest : public ::testing::Test {
+protected:
+    WriteSafetyTest() { database.createMissing(true); }
+    std::filesystem::path films() const { return database.paths().file(DataFile::Films); }
+    std::filesystem::path folder() const { return database.paths().database_folder; }
+
+    testing::TempFolder root;
+    testing::WorkingFolderScope cwd{root.path()};
+    testing::RecordingSink sink;
+    Database database{buildPaths(), sink};
+    DetailTables details{database};
+    FilmTable table{database, details};
+    FilterState filter;
+};
+
+TEST_F(WriteSafetyTest, AFullDiskLeavesEveryTableAsItWas) {
+    appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś"), makeFilm(4, u"Seksmisja")});
+    const auto before = testing::readBytes(films());
+    const rlim_t size = before.size();
+
+    {  // a new film that does not fit: no half row stays behind
+        FileSizeLimit limit(size + 100);
+        EXPECT_THROW(table.appendRow(false), FileError);
+    }
+    EXPECT_EQ(testing::readBytes(films()), before);
+
+    {  // a delete whose compacted copy does not fit: the old table stays, the copy goes
+        FileSizeLimit limit(kFilmRowSize + 10);
+        table.current_offset = 0;
+        ASSERT_TRUE(table.readRow(false));
+        EXPECT_THROW(table.deleteRow(filter), FileError);
+    }
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{0, 3, 4}));  // marked, not lost
+    EXPECT_FALSE(std::filesystem::exists(folder() / "KR_PDB.kr0"));
+    table.current_offset = kFilmRowSize;
+    ASSERT_TRUE(table.deleteRow(filter));  // the next delete drops both
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{4}));
+
+    // A detail row that cannot be appended stays pending and leaves no partial row.
+    DetailTable& cast = details.table(DetailList::Cast);
+    cast.loadRows(4);
+    cast.newRow(4);
+    {
+        FileSizeLimit limit(100);
+        EXPECT_THROW(cast.saveRows(), FileError);
+    }
+    EXPECT_EQ(std::filesystem::file_size(database.paths().file(DataFile::Cast)), 0u);
+    EXPECT_TRUE(cast.new_row_pending);
+    cast.saveRows();
+    EXPECT_EQ(std::filesystem::file_size(database.paths().file(DataFile::Cast)), sizeof(Obsada));
+}
+
+TEST_F(WriteSafetyTest, ACoverOrExportThatDoesNotFitLeavesNoFile) {
+    const std::filesystem::path image = root / "front.jpg";
+    testing::writeBytes(image, std::vector<unsigned char>(5000, 0xAB));
+    appendFilms(films(), {makeFilm(2, u"Rejs")});
+    {
+        FileSizeLimit limit(1000);
+        EXPECT_THROW(importCover(database.paths().covers_folder, image), FileError);
+        EXPECT_THROW(ExportCsv(database.paths(), root / "out.csv", ExportScope::WholeDatabase, 0,
+                               ExportSections{}, "UTF-8"),
+                     ExportError);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(database.paths().covers_folder));
+    EXPECT_FALSE(std::filesystem::exists(root / "out.csv"));
+    EXPECT_FALSE(std::filesystem::exists(root / "out.csv0"));
+}
+
+TEST_F(WriteSafetyTest, TwoProcessesAppendingNeverIssueTheSameId) {
+    constexpr int kFilmsEach = 150;
+    std::vector<pid_t> children;
+    for (int child = 0; child < 2; ++child) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            testing::RecordingSink own_sink;
+            Database own(buildPaths(), own_sink);
+            DetailTables own_details(own);
+            FilmTable own_table(own, own_details);
+            FilterState none;
+            int status = 0;
+            for (int i = 0; i < kFilmsEach; ++i) {
+                const bool empty = own_table.refreshCounter(none);
+                if (!own_table.appendRow(empty))
+                    status = 1;
+            }
+            ::_exit(status);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::vector<std::int32_t> ids = filmIds(films());
+    EXPECT_EQ(ids.size(), 2u * kFilmsEach);
+    EXPECT_EQ(std::set<std::int32_t>(ids.begin(), ids.end()).size(), ids.size());
+    EXPECT_EQ(database.readHeader().last_id, 1 + 2 * kFilmsEach);
+}
+
+TEST_F(WriteSafetyTest, TheLockIsHeldForTheOperationOnlyAndNests) {
+    const auto locked_elsewhere = [&] {
+        const int fd = ::open(database.paths().file(DataFile::Header).c_str(), O_RDONLY);
+        const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        return busy;
+    };
+    {
+        const DatabaseLock outer(database.paths());
+        {
+            const DatabaseLock inner(database.paths());
+            EXPECT_TRUE(locked_elsewhere());
+        }
+        EXPECT_TRUE(locked_elsewhere());
+    }
+    EXPECT_FALSE(locked_elsewhere());
+}
+
+TEST_F(WriteSafetyTest, LongPathsWithBlanksAndPolishLettersWork) {
+    std::filesystem::path deep = root.path();
+    while (deep.string().size() < 1100) {
+        deep /= "Zażółć gęślą jaźń – filmy";
+    }
+    std::filesystem::create_directories(deep);
+    testing::RecordingSink messages;
+    Database far(buildPaths(deep), messages);
+    EXPECT_EQ(far.checkFileSet(), DatabaseState::Absent);
+    far.createMissing(false);
+    DetailTables far_details(far);
+    FilmTable far_table(far, far_details);
+    ASSERT_TRUE(far_table.appendRow(true));
+    ASSERT_TRUE(far_table.appendRow(false));
+    ASSERT_TRUE(far_table.deleteRow(filter));
+    EXPECT_EQ(filmIds(far.paths().file(DataFile::Films)), (std::vector<std::int32_t>{2}));
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+}  // namespace
+}  // namespace ordavo
