@@ -25,6 +25,7 @@
 #include "search/filter_paging.h"
 #include "search/ui/wyszukiwarka.h"
 #include "storage/cover_files.h"
+#include "storage/database_lock.h"
 #include "storage/file_error.h"
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
@@ -545,6 +546,7 @@ void CKinokratDlg::openCover(bool front) {
         std::optional<std::filesystem::path> stored;
         {
             BusyCursor busy;
+            const DatabaseLock lock(m_database.paths());  // another copy may pick the same name
             stored = importCover(m_database.paths().covers_folder, qStringToPath(chosen));
         }
         if (!stored) {
