@@ -169,7 +169,7 @@ void CKinokratDlg::buildMenu() {
         QStringLiteral("openDatabaseAction"), QKeySequence(Qt::CTRL | Qt::Key_O),
         [this] { openDatabase(); });
     add(operations, QStringLiteral("&Eksportuj"), QStringLiteral("exportAction"),
-        QKeySequence(Qt::CTRL | Qt::Key_E), [this] { openExportWizard(); });
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { openExportWizard(); });
     add(operations, QStringLiteral("Wyczyść &Filtr"), QStringLiteral("clearFilterAction"),
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { clearFilter(); });
     add(operations, QStringLiteral("&Wyszukaj"), QStringLiteral("searchAction"),
