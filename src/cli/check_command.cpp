@@ -8,7 +8,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "export/unicode_text.h"
-#include "search/table_scan.h"
+#include "storage/row_chunks.h"
 #include "storage/database.h"
 #include "storage/film_record.h"
 #include "storage/text_field.h"

@@ -13,7 +13,7 @@
 
 #include "export/text_encoder.h"
 #include "export/unicode_text.h"
-#include "search/table_scan.h"
+#include "storage/row_chunks.h"
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
 #include "storage/film_record.h"

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "search/table_scan.h"
+#include "storage/row_chunks.h"
 #include "storage/database_paths.h"
 
 namespace ordavo {

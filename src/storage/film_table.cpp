@@ -130,7 +130,7 @@ void FilmTable::writeCurrentRow(PosixFile& table) {
     m_idsValidity.recordOwnWrite(stampOf(table));
 }
 
-bool FilmTable::appendRow(bool table_was_empty) {
+bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
     const DatabaseLock lock(m_database.paths());
     if (!writable()) {
         return false;
@@ -141,8 +141,11 @@ bool FilmTable::appendRow(bool table_was_empty) {
     }
     m_current.id = *id;
     PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+    // The row goes after the last row as the table is now, under the lock: another copy of the
+    // program may have appended since the caller looked, and a trailing partial row is passed
+    // over whole (read as padded with zeros), so that every row keeps its place.
     const std::uint64_t old_length = table.size();
-    const std::uint64_t offset = table_was_empty ? 0 : old_length;
+    const std::uint64_t offset = rowCount(old_length) * kRowSize;
     rowIds(table);
     try {
         table.writeAt(&m_current, sizeof m_current, offset);
@@ -155,10 +158,8 @@ bool FilmTable::appendRow(bool table_was_empty) {
         }
         throw;
     }
-    const std::uint64_t length = table.size();
-    current_offset = static_cast<std::int64_t>(table_was_empty ? 0 : length - kRowSize);
-    // The row lands after a partial row as it is, so the ids are best read again in that case.
-    if (offset % kRowSize == 0 && offset / kRowSize == m_ids.size()) {
+    current_offset = static_cast<std::int64_t>(offset);
+    if (offset / kRowSize == m_ids.size()) {
         m_ids.push_back(m_current.id);
         m_idsValidity.recordOwnWrite(stampOf(table));
     } else {

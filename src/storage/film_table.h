@@ -46,7 +46,9 @@ public:
     bool updateRow();
 
     // Gives the buffer a new id and appends it as a new row, which becomes current. The lists are
-    // not asked to save. Refuses as updateRow does, and when no id can be issued.
+    // not asked to save. Refuses as updateRow does, and when no id can be issued. The row goes
+    // after the table's last row as it is when written (offset 0 for an empty table, whatever
+    // the caller noted); a trailing partial row is passed over whole.
     bool appendRow(bool table_was_empty);
 
     // Marks the row at current_offset with id 0 and compacts the table without every id-0 row, by

@@ -79,34 +79,6 @@ std::int32_t rowFilmId(const unsigned char* row) {
     return readInt32(row + 4);
 }
 
-RowChunks::RowChunks(const PosixFile& file, std::uint64_t length, std::size_t row_size)
-    : m_file(file), m_length(length), m_rowSize(row_size) {
-    const std::uint64_t rows_per_chunk = std::max<std::size_t>(1, kChunkBytes / row_size);
-    const std::uint64_t rows = std::min(rows_per_chunk, rowCount(length, row_size));
-    m_buffer.resize(static_cast<std::size_t>(rows * row_size));
-}
-
-bool RowChunks::next() {
-    if (m_nextOffset >= m_length) {
-        return false;
-    }
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(m_length - m_nextOffset, m_buffer.size()));
-    const std::size_t got = m_file.readAt(m_buffer.data(), want, m_nextOffset);
-    if (got == 0) {
-        return false;
-    }
-    m_rows = static_cast<std::size_t>(rowCount(got, m_rowSize));
-    std::fill(m_buffer.begin() + static_cast<std::ptrdiff_t>(got),
-              m_buffer.begin() + static_cast<std::ptrdiff_t>(m_rows * m_rowSize), 0);
-    m_firstRow = m_nextOffset / m_rowSize;
-    if (got < want) {
-        m_length = m_nextOffset + got;  // the file has become shorter: nothing lies beyond
-    }
-    m_nextOffset += got;
-    return true;
-}
-
 std::uint64_t countFileRows(const std::filesystem::path& table, std::size_t row_size) {
     const PosixFile file(table, PosixFile::Mode::Read);
     return rowCount(file.size(), row_size);
@@ -136,7 +108,7 @@ std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std:
         }
         return rows;
     }
-    forEachRow(file, file.size(), row_size, [&](std::uint64_t, const unsigned char* row) {
+    forEachRow(file, row_size, [&](std::uint64_t, const unsigned char* row) {
         if (rowFilmId(row) == film_id) {
             rows.insert(rows.end(), row, row + row_size);
         }
@@ -239,18 +211,17 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
             }
         }
     } else if (start_length > 0 && !matched.empty()) {
-        forEachRow(file, start_length, row_size,
-                   [&](std::uint64_t index, const unsigned char* row) {
-                       const std::optional<std::size_t> i = matched.find(rowId(row));
-                       if (!i) {
-                           return;
-                       }
-                       const std::uint64_t offset = index * row_size;
-                       const bool whole = offset + row_size <= start_length;
-                       if (!whole || std::memcmp(row, entry(*i), row_size) != 0) {
-                           write_row(*i, offset);
-                       }
-                   });
+        forEachRow(file, row_size, [&](std::uint64_t index, const unsigned char* row) {
+            const std::optional<std::size_t> i = matched.find(rowId(row));
+            if (!i) {
+                return;
+            }
+            const std::uint64_t offset = index * row_size;
+            const bool whole = offset + row_size <= start_length;
+            if (!whole || std::memcmp(row, entry(*i), row_size) != 0) {
+                write_row(*i, offset);
+            }
+        });
     }
     if (first_at_zero) {
         write_row(0, 0);
@@ -276,15 +247,16 @@ std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::si
         }
         return std::uint64_t{rows.front()} * row_size;
     }
-    RowChunks chunks(file, file.size(), row_size);
-    while (chunks.next()) {
-        for (std::size_t k = 0; k < chunks.size(); ++k) {
-            if (rowId(chunks.row(k)) == id) {
-                return (chunks.firstRow() + k) * row_size;
-            }
+    std::optional<std::uint64_t> found;
+    RowChunks chunks(file, row_size);
+    ordavo::forEachRow(chunks, [&](const unsigned char* row, std::uint64_t index) {
+        if (rowId(row) == id) {
+            found = index * row_size;
+            return false;
         }
-    }
-    return std::nullopt;
+        return true;
+    });
+    return found;
 }
 
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
@@ -319,22 +291,21 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
                 }
                 run_length = 0;
             };
-            forEachRow(old_table, length, row_size,
-                       [&](std::uint64_t index, const unsigned char* row) {
-                           const std::uint64_t row_offset = index * row_size;
-                           if (rowId(row) == 0) {
-                               flush_run();
-                               return;
-                           }
-                           if (run_length == 0) {
-                               run_start = row_offset;
-                           }
-                           run_length += std::min<std::uint64_t>(row_size, length - row_offset);
-                           kept_rows.emplace_back(rowId(row), rowFilmId(row));
-                           if (kept) {
-                               kept(row);
-                           }
-                       });
+            forEachRow(old_table, row_size, [&](std::uint64_t index, const unsigned char* row) {
+                const std::uint64_t row_offset = index * row_size;
+                if (rowId(row) == 0) {
+                    flush_run();
+                    return;
+                }
+                if (run_length == 0) {
+                    run_start = row_offset;
+                }
+                run_length += std::min<std::uint64_t>(row_size, length - row_offset);
+                kept_rows.emplace_back(rowId(row), rowFilmId(row));
+                if (kept) {
+                    kept(row);
+                }
+            });
             flush_run();
             // A kept trailing partial row becomes a whole row, padded with zeros.
             if (written % row_size != 0) {

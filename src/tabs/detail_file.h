@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "storage/posix_file.h"
+#include "storage/row_chunks.h"
 
 namespace ordavo {
 class TableIndex;
@@ -32,10 +33,6 @@ namespace ordavo::detail_file {
 // A table file that has reached this length takes no more saves.
 inline constexpr std::uint64_t kSizeLimit = std::uint64_t{1} << 31;
 
-// About this many bytes are read at a time: large enough to make the system calls few, small
-// enough to stay in the processor's cache while the rows are looked at.
-inline constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
-
 // The number of rows of a table of `length` bytes, a trailing partial row included.
 std::uint64_t rowCount(std::uint64_t length, std::size_t row_size);
 
@@ -43,38 +40,15 @@ std::uint64_t rowCount(std::uint64_t length, std::size_t row_size);
 std::int32_t rowId(const unsigned char* row);
 std::int32_t rowFilmId(const unsigned char* row);
 
-// Reads the rows below `length` in chunks of whole rows; the last row of the file is padded with
-// zeros when it is partial. A file that turns out shorter than `length` ends where it ends.
-class RowChunks {
-public:
-    RowChunks(const PosixFile& file, std::uint64_t length, std::size_t row_size);
-
-    // Reads the next chunk; false when every row has been read.
-    bool next();
-    // The index in the file of the chunk's first row.
-    std::uint64_t firstRow() const { return m_firstRow; }
-    std::size_t size() const { return m_rows; }
-    const unsigned char* row(std::size_t k) const { return m_buffer.data() + k * m_rowSize; }
-
-private:
-    const PosixFile& m_file;
-    std::uint64_t m_length;
-    std::size_t m_rowSize;
-    std::vector<unsigned char> m_buffer;
-    std::uint64_t m_nextOffset = 0;
-    std::uint64_t m_firstRow = 0;
-    std::size_t m_rows = 0;
-};
-
-// Calls visit(row_index, row) for every row below `length`, in file order.
+// Calls visit(row_index, row) for every row of `file`, in file order, read in large chunks; the
+// last row is padded with zeros when it is partial.
 template <class Visit>
-void forEachRow(const PosixFile& file, std::uint64_t length, std::size_t row_size, Visit&& visit) {
-    RowChunks chunks(file, length, row_size);
-    while (chunks.next()) {
-        for (std::size_t k = 0; k < chunks.size(); ++k) {
-            visit(chunks.firstRow() + k, chunks.row(k));
-        }
-    }
+void forEachRow(const PosixFile& file, std::size_t row_size, Visit&& visit) {
+    RowChunks chunks(file, row_size);
+    ordavo::forEachRow(chunks, [&](const unsigned char* row, std::uint64_t index) {
+        visit(index, row);
+        return true;
+    });
 }
 
 // The number of rows in the table file, a trailing partial row included.

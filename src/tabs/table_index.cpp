@@ -12,11 +12,9 @@ void TableIndex::sync(const PosixFile& file, std::size_t row_size) {
     while (!m_validity.trusts(stamp)) {
         const std::int64_t started = nowNs();
         m_rows.clear();
-        detail_file::forEachRow(file, static_cast<std::uint64_t>(stamp.size), row_size,
-                                [&](std::uint64_t, const unsigned char* row) {
-                                    m_rows.emplace_back(detail_file::rowId(row),
-                                                        detail_file::rowFilmId(row));
-                                });
+        detail_file::forEachRow(file, row_size, [&](std::uint64_t, const unsigned char* row) {
+            m_rows.emplace_back(detail_file::rowId(row), detail_file::rowFilmId(row));
+        });
         rebuildKeys();
         const FileStamp after = stampOf(file);
         if (after == stamp) {

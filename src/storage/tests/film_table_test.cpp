@@ -320,3 +320,24 @@ TEST_F(FilmTableTest, OwnWritesKeepTheCounterExact) {
 
 }  // namespace
 }  // namespace ordavo
+
+namespace ordavo {
+namespace {
+
+TEST_F(FilmTableTest, AnAppendAfterAPartialRowKeepsEveryRowInItsPlace) {
+    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(3, u"b")});
+    testing::truncateFile(films(), 31888 + 40);
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_EQ(table.current_offset, 2 * 31888);
+    EXPECT_EQ(std::filesystem::file_size(films()), 3u * 31888);
+    const std::int32_t added = table.current().id;
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 3, added}));
+    ASSERT_TRUE(table.readRow(false));
+    EXPECT_EQ(table.current().id, added);
+    table.current_offset = 31888;  // the partial row reads as padded with zeros
+    ASSERT_TRUE(table.readRow(false));
+    EXPECT_EQ(readText(table.current().title), u"b");
+}
+
+}  // namespace
+}  // namespace ordavo

@@ -21,7 +21,7 @@ public:
     // enough to stay in a core's cache between the copy from the kernel and the use of the rows.
     static constexpr std::size_t kDefaultChunkBytes = std::size_t{1} << 20;
 
-    // `row_size` must be even: rows hold UTF-16 text. The table's length is taken once, here.
+    // The table's length is taken once, here. Text fields stay aligned for even row sizes.
     RowChunks(const PosixFile& table, std::size_t row_size,
               std::size_t chunk_bytes = kDefaultChunkBytes);
 

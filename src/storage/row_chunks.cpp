@@ -1,4 +1,4 @@
-#include "search/table_scan.h"
+#include "storage/row_chunks.h"
 
 #include <fcntl.h>
 
@@ -12,7 +12,8 @@ RowChunks::RowChunks(const PosixFile& table, std::size_t row_size, std::size_t c
     const std::uint64_t needed = std::min<std::uint64_t>(rows_per_chunk, totalRows()) * row_size;
     m_bufferBytes = static_cast<std::size_t>(needed);
     // Every byte is read into before it is used, so the buffer is not zero-filled first.
-    m_buffer = std::make_unique_for_overwrite<char16_t[]>(m_bufferBytes / sizeof(char16_t));
+    // Rounded up to whole units, so that an odd row size (no text table has one) stays inside.
+    m_buffer = std::make_unique_for_overwrite<char16_t[]>((m_bufferBytes + 1) / sizeof(char16_t));
     // Only a hint to the kernel's read-ahead; a refusal changes nothing.
     ::posix_fadvise(table.descriptor(), 0, 0, POSIX_FADV_SEQUENTIAL);
 }

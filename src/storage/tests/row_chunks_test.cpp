@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "search/table_scan.h"
 #include "storage/file_error.h"
+#include "storage/row_chunks.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
