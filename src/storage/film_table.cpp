@@ -8,6 +8,7 @@
 #include "storage/filter_state.h"
 #include "storage/message_sink.h"
 #include "storage/page_handover.h"
+#include "storage/row_copier.h"
 
 namespace ordavo {
 
@@ -197,34 +198,17 @@ void FilmTable::compact() {
     replaceFile(
         path,
         [&](PosixFile& temp) {
-            // Copy each run of kept rows in one go; only the ids are read here.
-            std::uint64_t written = 0;
-            std::uint64_t run_start = 0;
-            std::uint64_t run_length = 0;
-            const auto flush_run = [&] {
-                if (run_length > 0) {
-                    temp.copyFrom(old_table, run_start, written, run_length);
-                    written += run_length;
-                }
-                run_length = 0;
-            };
+            // Only the ids are read here; the rows themselves go over in runs.
+            RowCopier copier(old_table, temp, kRowSize);
             for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
                 if (ids[offset / kRowSize] == 0) {
-                    flush_run();
+                    copier.drop();
                     continue;
                 }
                 kept.push_back(ids[offset / kRowSize]);
-                if (run_length == 0) {
-                    run_start = offset;
-                }
-                run_length += std::min(kRowSize, length - offset);
+                copier.keep(offset);
             }
-            flush_run();
-            // A kept trailing partial row becomes a whole row, padded with zeros.
-            if (written % kRowSize != 0) {
-                const std::vector<unsigned char> zeros(kRowSize - written % kRowSize, 0);
-                temp.writeAt(zeros.data(), zeros.size(), written);
-            }
+            copier.finish();
         },
         m_stepHook);
     m_ids = std::move(kept);

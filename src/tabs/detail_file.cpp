@@ -1,5 +1,6 @@
 #include "tabs/detail_file.h"
 
+#include "storage/row_copier.h"
 #include "tabs/table_index.h"
 
 #include <algorithm>
@@ -276,42 +277,22 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
     std::vector<std::pair<std::int32_t, std::int32_t>> kept_rows;
 
     const PosixFile old_table(table, PosixFile::Mode::Read);
-    const std::uint64_t length = old_table.size();
     replaceFile(
         table,
         [&](PosixFile& temp) {
-            // Runs of kept rows are copied in one go, in the kernel where it can.
-            std::uint64_t written = 0;
-            std::uint64_t run_start = 0;
-            std::uint64_t run_length = 0;
-            const auto flush_run = [&] {
-                if (run_length > 0) {
-                    temp.copyFrom(old_table, run_start, written, run_length);
-                    written += run_length;
-                }
-                run_length = 0;
-            };
+            RowCopier copier(old_table, temp, row_size);
             forEachRow(old_table, row_size, [&](std::uint64_t index, const unsigned char* row) {
-                const std::uint64_t row_offset = index * row_size;
                 if (rowId(row) == 0) {
-                    flush_run();
+                    copier.drop();
                     return;
                 }
-                if (run_length == 0) {
-                    run_start = row_offset;
-                }
-                run_length += std::min<std::uint64_t>(row_size, length - row_offset);
+                copier.keep(index * row_size);
                 kept_rows.emplace_back(rowId(row), rowFilmId(row));
                 if (kept) {
                     kept(row);
                 }
             });
-            flush_run();
-            // A kept trailing partial row becomes a whole row, padded with zeros.
-            if (written % row_size != 0) {
-                const std::vector<unsigned char> zeros(row_size - written % row_size, 0);
-                temp.writeAt(zeros.data(), zeros.size(), written);
-            }
+            copier.finish();
         },
         step_hook);
     if (index) {

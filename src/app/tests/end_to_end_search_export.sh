@@ -17,7 +17,7 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
     set -euo pipefail
     program="$1"; out="$2"
     wait_window() {  # name
-        for _ in $(seq 1 100); do
+        for _ in $(seq 1 300); do
             id="$(xdotool search --name "$1" 2>/dev/null | head -n 1 || true)"
             if [ -n "$id" ]; then echo "$id"; return 0; fi
             sleep 0.1
@@ -34,8 +34,15 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
     trap "kill $pid 2>/dev/null || true" EXIT
     main="$(wait_window "^Ordavo$")"
     sleep 1
-    keys "$main" ctrl+f
-    search="$(wait_window "^Ordavo - Wyszukiwarka$")"
+    # The first key press may come before the window takes keys: try again until it opens.
+    search=""
+    for _ in $(seq 1 10); do
+        keys "$main" ctrl+f
+        search="$(xdotool search --name "^Ordavo - Wyszukiwarka$" 2>/dev/null | head -n 1 || true)"
+        [ -n "$search" ] && break
+        sleep 1
+    done
+    [ -n "$search" ] || { echo "end-to-end: the search dialog did not open" >&2; exit 1; }
     xdotool windowfocus --sync "$search" type --delay 50 "Noc"
     keys "$search" Tab Down Return
     result="$(wait_window "^Kinokrat - Wyniki wyszukiwania$")"
@@ -47,8 +54,7 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
     keys "$wizard" space Tab space
     import -window root "$out/export_wizard.png"
     keys "$wizard" alt+e
-    sleep 1
-    chooser="$(xdotool search --name "^Eksportuj$" | head -n 1)"
+    chooser="$(wait_window "^Eksportuj$")"
     xdotool windowfocus --sync "$chooser" type --delay 30 "$PWD/wynik.csv"
     keys "$chooser" Return
     sleep 1
