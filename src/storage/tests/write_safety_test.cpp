@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <set>
 
 #include "export/csv_export.h"
@@ -159,6 +161,41 @@ TEST_F(WriteSafetyTest, TheLockIsHeldForTheOperationOnlyAndNests) {
         EXPECT_TRUE(locked_elsewhere());
     }
     EXPECT_FALSE(locked_elsewhere());
+}
+
+TEST_F(WriteSafetyTest, AReadOnlyDatabaseReadsAndRefusesEveryWriteWithAFileError) {
+    appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś")});
+    const auto before = testing::readBytes(films());
+    const std::string folder_text = folder().parent_path().string();
+    const std::string quoted = "'" + folder_text + "'";
+    // A read-only mount of the folder over itself: root ignores file permissions, not this.
+    if (std::system(("mount --bind " + quoted + " " + quoted + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "no permission to mount here";
+    }
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { (void)std::system(("umount " + folder).c_str()); }
+    } unmount{quoted};
+    ASSERT_EQ(std::system(("mount -o remount,bind,ro " + quoted).c_str()), 0);
+
+    ASSERT_TRUE(table.readRow(true));
+    EXPECT_EQ(table.refreshCounter(filter), false);
+    const auto expect_read_only = [](const std::function<void()>& write) {
+        try {
+            write();
+            ADD_FAILURE() << "the write did not fail";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.errorNumber(), EROFS);
+        }
+    };
+    expect_read_only([&] { table.updateRow(); });
+    expect_read_only([&] { table.appendRow(false); });
+    expect_read_only([&] { table.deleteRow(filter); });
+    DetailTable& cast = details.table(DetailList::Cast);
+    expect_read_only([&] { cast.newRow(2); });  // "Nowy" saves the list first
+    ExportCsv(database.paths(), root / "out.csv", ExportScope::WholeDatabase, 0, ExportSections{},
+              "UTF-8");  // reading is all an export needs
+    EXPECT_EQ(testing::readBytes(films()), before);
 }
 
 TEST_F(WriteSafetyTest, LongPathsWithBlanksAndPolishLettersWork) {
