@@ -179,17 +179,16 @@ bool FilmTable::deleteRow(const FilterState& filter) {
         return false;
     }
     m_current.id = 0;
-    {
-        PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
-        writeCurrentRow(table);
-    }
-    compact();
+    // The row is left out of the compacted copy instead of being marked 0 in place first: a
+    // crash then leaves the table as it was or without the row, never with a row of id 0.
+    compact(static_cast<std::uint64_t>(current_offset) / kRowSize);
     return true;
 }
 
-void FilmTable::compact() {
+void FilmTable::compact(std::uint64_t dropped_row) {
     const std::filesystem::path& path = m_database.paths().file(DataFile::Films);
-    PosixFile old_table(path, PosixFile::Mode::Read);
+    // Opened for writing, though only read, so that a read-only table refuses the delete.
+    PosixFile old_table(path, PosixFile::Mode::ReadWrite);
     const std::uint64_t length = old_table.size();
     const std::vector<std::int32_t> ids = rowIds(old_table);
     std::vector<std::int32_t> kept;
@@ -201,7 +200,7 @@ void FilmTable::compact() {
             // Only the ids are read here; the rows themselves go over in runs.
             RowCopier copier(old_table, temp, kRowSize);
             for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
-                if (ids[offset / kRowSize] == 0) {
+                if (ids[offset / kRowSize] == 0 || offset / kRowSize == dropped_row) {
                     copier.drop();
                     continue;
                 }

@@ -51,9 +51,10 @@ public:
     // the caller noted); a trailing partial row is passed over whole.
     bool appendRow(bool table_was_empty);
 
-    // Marks the row at current_offset with id 0 and compacts the table without every id-0 row, by
-    // writing "KR_PDB.kr0" beside it, flushing it and renaming it over the table. Refuses as
-    // updateRow does, and in filter mode with a message. current_offset is not changed.
+    // Sets the buffer's id to 0 and replaces the table by a copy without the row at
+    // current_offset and without any other row of id 0, written as "KR_PDB.kr0" beside it,
+    // flushed and renamed over it: after a crash the table is as before or without the row.
+    // Refuses as updateRow does, and in filter mode with a message. current_offset is not changed.
     bool deleteRow(const FilterState& filter);
 
     // The table's length in bytes. The counter is left alone: every caller refreshes it itself.
@@ -76,7 +77,8 @@ private:
     bool writable() const;
     void loadPages();
     void savePages();
-    void compact();
+    // Replaces the table by a copy without row `dropped_row` and without any row of id 0.
+    void compact(std::uint64_t dropped_row);
     // Writes the buffer over the row at current_offset and keeps the ids in step.
     void writeCurrentRow(PosixFile& table);
 

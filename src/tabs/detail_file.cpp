@@ -263,26 +263,25 @@ std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::si
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
                  const std::function<void(const unsigned char* row)>& kept,
                  const std::function<void(ReplaceStep)>& step_hook, TableIndex* index) {
-    {
-        PosixFile file(table, PosixFile::Mode::ReadWrite);
-        if (offset % row_size != 0 || offset >= file.size()) {
-            return false;
-        }
-        const unsigned char deleted[4] = {};
-        if (index) {
-            index->forget();  // the table is about to change under it; rebuilt below
-        }
-        file.writeAt(deleted, sizeof deleted, offset);
+    // The row is left out of the compacted copy instead of being marked 0 in place first: a
+    // crash then leaves the table as it was or without the row. A row marked 0 in place would
+    // stay listed with ID 0 and, stored last, would make the next New issue ID 1 a second time.
+    // Opened for writing, though only read, so that a read-only table refuses the delete.
+    const PosixFile old_table(table, PosixFile::Mode::ReadWrite);
+    if (offset % row_size != 0 || offset >= old_table.size()) {
+        return false;
+    }
+    if (index) {
+        index->forget();  // the table is about to change under it; rebuilt below
     }
     std::vector<std::pair<std::int32_t, std::int32_t>> kept_rows;
 
-    const PosixFile old_table(table, PosixFile::Mode::Read);
     replaceFile(
         table,
         [&](PosixFile& temp) {
             RowCopier copier(old_table, temp, row_size);
             forEachRow(old_table, row_size, [&](std::uint64_t index, const unsigned char* row) {
-                if (rowId(row) == 0) {
+                if (rowId(row) == 0 || index * row_size == offset) {
                     copier.drop();
                     return;
                 }

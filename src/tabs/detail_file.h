@@ -86,10 +86,10 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
 std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
                                      std::int32_t id, TableIndex* index = nullptr);
 
-// Deletes the row at `offset` without ever leaving the table broken: marks it with `ID` 0 in
-// place, then writes every row whose `ID` is not 0, in order, into "<table>0" beside the table,
-// flushes it and renames it over the table. Every row marked 0 goes, not only this one; a kept
-// partial row is written padded. `kept` sees each row of the new table as it is written, so the
+// Deletes the row at `offset` as one step: writes every other row whose `ID` is not 0, in order,
+// into "<table>0" beside the table, flushes it and renames it over the table, so that after a
+// crash the table is as before or without the row. Every row marked 0 (left by an older program)
+// goes too; a kept partial row is written padded. `kept` sees each row of the new table as it is written, so the
 // caller can pick rows out of it without reading the table again. Returns false, with nothing
 // changed, when `offset` is not the start of a row of the file.
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,

@@ -112,9 +112,9 @@ public:
     bool deleteRow(std::size_t row, std::int32_t film_id);
     // The same for the first file row with `ID` id.
     bool deleteById(std::int32_t id, std::int32_t film_id);
-    // Deletes the file row at byte `offset` crash-safely: marks it with `ID` 0 in place, then
-    // replaces the table by a copy without any row marked 0 (written beside it as "<table>0",
-    // flushed and renamed over it), and reloads film film_id's rows from the copy. Confirmed but
+    // Deletes the file row at byte `offset` crash-safely: replaces the table by a copy without
+    // that row and without any row marked 0 (written beside it as "<table>0", flushed and renamed
+    // over it), and reloads film film_id's rows from the copy. Confirmed but
     // unsaved changes and an unsaved new row are dropped. False, with nothing changed, when
     // `offset` is not the start of a file row.
     bool deleteRowAt(std::uint64_t offset, std::int32_t film_id);
