@@ -153,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Mostly a film that has rows here, sometimes any id.
     std::int32_t film_id = choice;
     if (!file.empty() && (command & 0x80) == 0) {
-        film_id = int32At(padded(file[static_cast<std::uint32_t>(choice) % file.size()], row_size), 4);
+        film_id =
+            int32At(padded(file[static_cast<std::uint32_t>(choice) % file.size()], row_size), 4);
     }
     details.loadRows(film_id);
     Rows rows = rowsOfFilm(file, row_size, film_id);

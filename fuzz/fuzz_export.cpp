@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sections.production = flags & 0x08;
     sections.locations = flags & 0x10;
     sections.loans = flags & 0x20;
-    const ExportScope scope = (flags & 0x40) ? ExportScope::CurrentFilm : ExportScope::WholeDatabase;
+    const ExportScope scope =
+        (flags & 0x40) ? ExportScope::CurrentFilm : ExportScope::WholeDatabase;
     constexpr std::string_view kCharsets[] = {"UTF-8", "CP1250", "ISO-8859-2"};
     const std::string_view charset = kCharsets[more % 3];
 
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         ExportCsv(scratch.paths(), out, scope, film_id, sections, charset);
         std::ifstream in(out, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
         require(text.size() >= 2 && text.ends_with("\r\n"), "a complete export ends in CR LF");
     } catch (const ExportError& error) {
         require(error.kind() == ExportError::Kind::Unrepresentable,

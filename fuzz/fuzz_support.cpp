@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path makeRoot() {
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path base =
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     std::string pattern = (base / "ordavo-fuzz-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
@@ -55,7 +56,8 @@ void ScratchDatabase::write(DataFile file, const Bytes& bytes, bool present) {
         return;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void ScratchDatabase::writeAll(const Bytes& header, const std::vector<Bytes>& tables) {

@@ -37,7 +37,8 @@ void writeSeed(const fs::path& out, std::string_view target, std::string_view na
 }
 
 Bytes prefix(const Bytes& bytes, std::size_t n) {
-    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
+    return Bytes(bytes.begin(),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
 }
 
 // Gives both films two rows in each table the generator leaves empty, with Polish text.
@@ -46,9 +47,9 @@ void addDetailRows(const fs::path& folder) {
     Database database(buildPaths(folder), sink);
     for (std::int32_t film : {2, 3}) {
         DetailTables lists(database);
-        for (DetailList list : {DetailList::Producers, DetailList::Distributors,
-                                DetailList::Locations, DetailList::LoansTo,
-                                DetailList::LoansFrom}) {
+        for (DetailList list :
+             {DetailList::Producers, DetailList::Distributors, DetailList::Locations,
+              DetailList::LoansTo, DetailList::LoansFrom}) {
             DetailTable& table = lists.table(list);
             table.loadRows(film);
             for (int n = 0; n < 2; ++n) {
