@@ -1,6 +1,7 @@
 // ordavo-kill-driver: works on a database through the core the way the window does, command
 // after command, until it is killed. The commands come from the seeded plan of crash_model.h.
-// Before each command it appends "B <index> <kind>" to the journal and after it "E <index>";
+// Once started it appends "S" to the journal, before each command "B <index> <kind>" and after
+// it "E <index>";
 // a line written by write() to an O_APPEND file survives the process being killed, so the
 // supervisor learns which command was cut short. After every command the driver compares the
 // database and what the window holds with the model and stops with exit code 3 on a difference.
@@ -243,6 +244,7 @@ int run(const fs::path& folder, const fs::path& work, std::uint64_t seed, std::u
     if (const auto faults = compareSession(film, tables, session); !faults.empty()) {
         fail(faults, Operation{});
     }
+    journal.line("S");  // started: the supervisor times its kill from here
     for (std::uint64_t index = first;; ++index) {
         const Operation op = planOperation(seed, index, image, session);
         if (op.kind == OpKind::AttachCover) {

@@ -185,21 +185,35 @@ int run(const Options& options) {
         if (options.max_seconds > 0 && elapsed > options.max_seconds) {
             break;
         }
-        // Mostly anywhere within a few dozen commands; now and then right at the start.
+        // Mostly anywhere within a few dozen commands; now and then within the first one.
         const int delay_us = timing() % 10 == 0
                                  ? static_cast<int>(timing() % 3000)
                                  : static_cast<int>(timing() % (options.max_delay_ms * 1000));
         fs::remove(journal);
         const pid_t pid = startDriver(options, database, work, next, journal);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
-        ::kill(pid, SIGKILL);
         int status = 0;
+        // The kill is timed from the driver's start-up line, so that a slow start (a sanitizer
+        // build, a busy machine) does not leave every kill in the start-up.
+        bool ready = false;
+        for (int waited_ms = 0; waited_ms < 30000 && ::waitpid(pid, &status, WNOHANG) == 0;
+             ++waited_ms) {
+            if (fs::exists(journal) && fs::file_size(journal) > 0) {
+                ready = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (ready) {
+            std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+        }
+        ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
-        if (!(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) {
+        if (!ready || !(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) {
             std::fprintf(stderr,
-                         "kill %llu: the driver ended by itself (status %d) starting at command "
-                         "%llu, seed %llu:\n%s",
-                         static_cast<unsigned long long>(tally.kills), status,
+                         "kill %llu: the driver %s (status %d) starting at command %llu, seed "
+                         "%llu:\n%s",
+                         static_cast<unsigned long long>(tally.kills),
+                         ready ? "ended by itself" : "did not start", status,
                          static_cast<unsigned long long>(next),
                          static_cast<unsigned long long>(options.seed),
                          fileText(work / "driver.err").c_str());
@@ -314,8 +328,8 @@ int run(const Options& options) {
         std::printf(" %s %llu", kind.c_str(), static_cast<unsigned long long>(count));
     }
     std::printf("\n");
-    if (tally.kills == 0) {
-        std::fprintf(stderr, "no kill within the time limit\n");
+    if (tally.kills == 0 || tally.verified == 0) {
+        std::fprintf(stderr, "no command was cut short or completed within the time limit\n");
         return 1;
     }
     if (!options.keep && options.work.empty()) {
