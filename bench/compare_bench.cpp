@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <numeric>
 #include <random>
 #include <set>
@@ -374,15 +375,25 @@ void BM_Delete_Literal(benchmark::State& state) {
 
 void deleteFilmSqlite(benchmark::State& state, Durability durability) {
     auto db = mirror(films(state), durability);
-    // Films in a random order, each deleted once; the benchmark runs a fixed number of times.
-    std::vector<std::int32_t> ids(static_cast<std::size_t>(films(state)));
-    std::iota(ids.begin(), ids.end(), 2);
-    std::shuffle(ids.begin(), ids.end(), std::mt19937(3));
-    auto next = ids.begin();
+    // Films in a random order, each deleted once, also across repetitions: the copy keeps
+    // what earlier runs deleted.
+    static std::map<std::pair<int, Durability>, std::vector<std::int32_t>> left;
+    std::vector<std::int32_t>& ids = left[{films(state), durability}];
+    if (ids.empty()) {
+        ids.resize(static_cast<std::size_t>(films(state)));
+        std::iota(ids.begin(), ids.end(), 2);
+        std::shuffle(ids.begin(), ids.end(), std::mt19937(3));
+    }
+    if (ids.size() < static_cast<std::size_t>(state.max_iterations)) {
+        state.SkipWithError("too few films left to delete");
+        return;
+    }
     for (auto _ : state) {
-        db->deleteFilm(*next++);
+        db->deleteFilm(ids.back());
+        ids.pop_back();
     }
 }
+
 void BM_Delete_SqliteFull(benchmark::State& state) {
     deleteFilmSqlite(state, Durability::FullRollback);
 }
