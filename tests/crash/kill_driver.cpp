@@ -202,8 +202,7 @@ void execute(const Operation& op, const fs::path& work, Database& database, Film
             break;
         }
         case OpKind::Export:
-            ExportCsv(database.paths(), exportPath(work, op.index), op.scope, film.current().id,
-                      op.sections, "UTF-8");
+            exportOrStop(database.paths(), exportPath(work, op.index), op, film.current().id);
             break;
     }
 }

@@ -108,7 +108,7 @@ Bytes referenceExport(const DatabaseImage& image, const Operation& op, std::int3
     fs::remove_all(folder);
     writeImage(image, folder);
     const fs::path file = scratch / "reference.csv";
-    ExportCsv(buildPaths(folder), file, op.scope, film_id, op.sections, "UTF-8");
+    exportOrStop(buildPaths(folder), file, op, film_id);
     return readBytes(file);
 }
 
