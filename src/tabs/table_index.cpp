@@ -12,6 +12,9 @@ void TableIndex::sync(const PosixFile& file, std::size_t row_size) {
     while (!m_validity.trusts(stamp)) {
         const std::int64_t started = nowNs();
         m_rows.clear();
+        m_rows.shrink_to_fit();
+        m_rows.reserve(static_cast<std::size_t>(
+            detail_file::rowCount(static_cast<std::uint64_t>(stamp.size), row_size)));
         detail_file::forEachRow(file, row_size, [&](std::uint64_t, const unsigned char* row) {
             m_rows.emplace_back(detail_file::rowId(row), detail_file::rowFilmId(row));
         });
