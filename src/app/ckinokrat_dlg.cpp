@@ -422,20 +422,21 @@ void CKinokratDlg::save() {
 }
 
 void CKinokratDlg::disableRowControls() {
-    for (QPushButton* button : m_coverButtons)
-        button->setEnabled(false);
-    for (TabPage* page : std::initializer_list<TabPage*>{m_ratingPage, m_castPage, m_loansPage,
-                                                         m_productionPage, m_infoPage}) {
-        page->setRowControlsEnabled(false);
-    }
+    setRowControlsEnabled(false);
 }
 
 void CKinokratDlg::enableRowControls() {
-    for (QPushButton* button : m_coverButtons)
-        button->setEnabled(true);
+    setRowControlsEnabled(true);
+}
+
+void CKinokratDlg::setRowControlsEnabled(bool enabled) {
+    // In the order of the row-control table: the cover buttons, then the list pages.
+    for (QPushButton* button : m_coverButtons) {
+        button->setEnabled(enabled);
+    }
     for (TabPage* page : std::initializer_list<TabPage*>{m_ratingPage, m_castPage, m_loansPage,
                                                          m_productionPage, m_infoPage}) {
-        page->setRowControlsEnabled(true);
+        page->setRowControlsEnabled(enabled);
     }
 }
 

@@ -99,6 +99,7 @@ protected:
 private:
     enum class Paging { First, Previous, Next, Last };
 
+    void setRowControlsEnabled(bool enabled);
     void buildWindow();
     void buildMenu();
     QWidget* buildCoverColumn();
