@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include <benchmark/benchmark.h>
+
 #include <cstdlib>
 #include <map>
 
@@ -30,6 +32,19 @@ std::filesystem::path scratchDatabase(int films) {
     }
     made[films] = scratch;
     return scratch;
+}
+
+void copyWithCp(benchmark::State& state, const std::filesystem::path& table, bool flush) {
+    const std::string source = table.string();
+    const std::string target = (cacheRoot() / "cp-copy").string();
+    const std::string command = "cp '" + source + "' '" + target + "'" +
+                                (flush ? " && sync '" + target + "'" : std::string());
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("cp failed");
+        }
+    }
+    std::filesystem::remove(target);
 }
 
 }  // namespace ordavo::bench

@@ -6,6 +6,10 @@
 
 #include "storage/page_handover.h"
 
+namespace benchmark {
+class State;
+}
+
 namespace ordavo::bench {
 
 // Where generated databases are kept between runs: $ORDAVO_BENCH_CACHE, or bench-data in the
@@ -14,6 +18,9 @@ std::filesystem::path cacheRoot();
 
 // A private, writable copy of the generated database of `films` films, made once per process.
 std::filesystem::path scratchDatabase(int films);
+
+// Times `cp` copying `table` (and, with `flush`, `sync` of the copy): the yardstick of a delete.
+void copyWithCp(benchmark::State& state, const std::filesystem::path& table, bool flush);
 
 // Hand-over that loads and saves nothing, for timing the film table alone.
 class NullHandover : public PageHandover {

@@ -402,24 +402,13 @@ void BM_Delete_SqliteWal(benchmark::State& state) {
 }
 
 // One copy of the film table by `cp`, with and without flushing it to the device.
-void copyFilmTable(benchmark::State& state, bool flush) {
-    Ordavo f(films(state));
-    const std::string source = f.paths().file(DataFile::Films).string();
-    const std::string target = (cacheRoot() / "cp-copy").string();
-    const std::string command = "cp '" + source + "' '" + target + "'" +
-                                (flush ? " && sync '" + target + "'" : std::string());
-    for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
-            state.SkipWithError("cp failed");
-        }
-    }
-    std::filesystem::remove(target);
-}
 void BM_CopyFilmTable_Cp(benchmark::State& state) {
-    copyFilmTable(state, false);
+    Ordavo f(films(state));
+    copyWithCp(state, f.paths().file(DataFile::Films), false);
 }
 void BM_CopyFilmTable_CpSync(benchmark::State& state) {
-    copyFilmTable(state, true);
+    Ordavo f(films(state));
+    copyWithCp(state, f.paths().file(DataFile::Films), true);
 }
 
 #define ORDAVO_SIZES ->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond)

@@ -109,24 +109,13 @@ void BM_DeleteRow(benchmark::State& state) {
 }
 
 // What `cp` takes for the same table, with and without flushing the copy to disk.
-void copyWithCp(benchmark::State& state, bool flush) {
-    Fixture f(static_cast<int>(state.range(0)));
-    const std::string source = f.database.paths().file(DataFile::Films).string();
-    const std::string target = (cacheRoot() / "cp-copy").string();
-    const std::string command = "cp '" + source + "' '" + target + "'" +
-                                (flush ? " && sync '" + target + "'" : std::string());
-    for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
-            state.SkipWithError("cp failed");
-        }
-    }
-    std::filesystem::remove(target);
-}
 void BM_CopyTableWithCp(benchmark::State& state) {
-    copyWithCp(state, false);
+    Fixture f(static_cast<int>(state.range(0)));
+    copyWithCp(state, f.database.paths().file(DataFile::Films), false);
 }
 void BM_CopyTableWithCpAndSync(benchmark::State& state) {
-    copyWithCp(state, true);
+    Fixture f(static_cast<int>(state.range(0)));
+    copyWithCp(state, f.database.paths().file(DataFile::Films), true);
 }
 
 #define ORDAVO_SIZES ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)

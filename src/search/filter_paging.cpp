@@ -47,11 +47,6 @@ std::int64_t currentFilterOffset(const FilterState& filter) {
     return filter.filter_offsets.at(static_cast<std::size_t>(filter.filter_index));
 }
 
-RecordCounter filterCounter(const FilterState& filter) {
-    return {std::int64_t{filter.filter_index} + 1,
-            static_cast<std::int64_t>(filter.filter_offsets.size())};
-}
-
 void ClearFilter(FilterState& filter) {
     filter.filter_mode = false;
     filter.filter_offsets.clear();

@@ -35,10 +35,6 @@ FilterStepResult stepFilter(FilterState& filter, FilterStep step);
 // The row offset of the shown match. Only meaningful in filter mode.
 std::int64_t currentFilterOffset(const FilterState& filter);
 
-// The record counter in filter mode: the shown match's 1-based position and the number of
-// matches. (An empty film table shows 0 and 0 before this rule applies.)
-RecordCounter filterCounter(const FilterState& filter);
-
 // "Wyczyść Filtr": leaves filter mode and forgets the matches, in either mode. The caller then
 // sets current_offset to 0, hides the indicator, loads the first film and refreshes the counter.
 void ClearFilter(FilterState& filter);

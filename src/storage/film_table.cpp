@@ -34,6 +34,11 @@ std::uint64_t rowIndex(std::int64_t offset) {
 
 }  // namespace
 
+RecordCounter filterCounter(const FilterState& filter) {
+    return {std::int64_t{filter.filter_index} + 1,
+            static_cast<std::int64_t>(filter.filter_offsets.size())};
+}
+
 FilmTable::FilmTable(Database& database, PageHandover& pages)
     : m_database(database), m_pages(pages), m_current(zeroFilmRecord()) {}
 
@@ -231,8 +236,7 @@ bool FilmTable::refreshCounter(const FilterState& filter) {
         return true;
     }
     if (filter.filter_mode) {
-        m_counter = {std::int64_t{filter.filter_index} + 1,
-                     static_cast<std::int64_t>(filter.filter_offsets.size())};
+        m_counter = filterCounter(filter);
         return false;
     }
     const std::vector<std::int32_t>& ids = rowIds(table);

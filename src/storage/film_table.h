@@ -23,6 +23,10 @@ struct RecordCounter {
     std::int64_t count = 0;
 };
 
+// The record counter in filter mode: the shown match's 1-based position and the number of
+// matches. (An empty film table shows 0 and 0 before this rule applies.)
+RecordCounter filterCounter(const FilterState& filter);
+
 // The film table "KR_PDB.kr" of the working database, read and written one whole row at a time
 // through the one current-film buffer. Every call opens the table, does its work and closes it;
 // file-system failures throw FileError.
