@@ -405,14 +405,7 @@ void CKinokratDlg::save() {
                              utf8ToQString(kAppTitle));
             return;
         }
-        const bool empty = refreshCounter();
-        if (!m_table.appendRow(empty)) {
-            return;
-        }
-        clearForm(false);
-        loadFilm(false);
-        refreshCounter();
-        enableRowControls();
+        appendShownFilm();
         return;
     }
     if (m_table.updateRow()) {
@@ -510,15 +503,19 @@ void CKinokratDlg::newFilm() {
             return;
         }
         clearForm(true);
-        const bool empty = refreshCounter();
-        if (!m_table.appendRow(empty)) {
-            return;
-        }
-        clearForm(false);
-        loadFilm(false);
-        refreshCounter();
-        enableRowControls();
+        appendShownFilm();
     });
+}
+
+void CKinokratDlg::appendShownFilm() {
+    const bool empty = refreshCounter();
+    if (!m_table.appendRow(empty)) {
+        return;  // refused: the form stays as it is
+    }
+    clearForm(false);
+    loadFilm(false);
+    refreshCounter();
+    enableRowControls();
 }
 
 void CKinokratDlg::deleteFilm() {

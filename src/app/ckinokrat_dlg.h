@@ -100,6 +100,8 @@ private:
     enum class Paging { First, Previous, Next, Last };
 
     void setRowControlsEnabled(bool enabled);
+    // Appends the buffer as a new film (new id) and shows it, as "Nowy" does.
+    void appendShownFilm();
     void buildWindow();
     void buildMenu();
     QWidget* buildCoverColumn();
