@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
+#include <fstream>
 #include <stdexcept>
+#include <thread>
 
 #include "search/film_search.h"
 #include "storage/database_paths.h"
@@ -111,6 +115,37 @@ TEST_F(FilmSearchTest, ATrailingPartialRowIsSearchedAsARowPaddedWithZeros) {
     testing::truncateFile(paths.file(DataFile::Films), kRow + 4 + 2 * 4);  // "Rejs" of row 2
     EXPECT_EQ(search(kTitle, u"Rejs"), (std::vector<std::int64_t>{0, kRow}));
     EXPECT_EQ(search(kTitle, u"Rejs "), (std::vector<std::int64_t>{}));
+}
+
+TEST_F(FilmSearchTest, ASearchAfterAChangeBehindOurBackSeesTheChange) {
+    addFilms({makeFilm(1, u"Rejs"), makeFilm(2, u"Miś")});
+    const std::filesystem::path table = paths.file(DataFile::Films);
+    // An old, settled file, so that what a search read from it may be reused.
+    std::filesystem::last_write_time(
+        table, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow}));
+    EXPECT_EQ(search(kTitle, u"Rejs"), (std::vector<std::int64_t>{0}));
+
+    // Another program renames the first film in place: same size, and the old time put back.
+    const auto time = std::filesystem::last_write_time(table);
+    auto bytes = testing::readBytes(table);
+    std::memcpy(bytes.data() + 4, u"Miś", 3 * sizeof(char16_t));
+    {
+        std::fstream out(table, std::ios::in | std::ios::out | std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+    std::filesystem::last_write_time(table, time);
+    EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{0, kRow}));
+    EXPECT_TRUE(search(kTitle, u"Rejs").empty());
+    // Another database's table of the same size is not mistaken for this one.
+    const DatabasePaths other = buildPaths(root / "other");
+    std::filesystem::create_directory(other.database_folder);
+    testing::appendFilms(other.file(DataFile::Films),
+                         {makeFilm(1, u"Rejs"), makeFilm(2, u"Seksmisja")});
+    EXPECT_EQ(SearchFilms(other, kTitle, u"Rejs"), (std::vector<std::int64_t>{0}));
+    EXPECT_TRUE(search(kTitle, u"Rejs").empty());
 }
 
 TEST_F(FilmSearchTest, AMissingTableThrowsFileError) {
