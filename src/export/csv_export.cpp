@@ -13,11 +13,11 @@
 
 #include "export/text_encoder.h"
 #include "export/unicode_text.h"
-#include "storage/row_chunks.h"
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
 #include "storage/film_record.h"
 #include "storage/posix_file.h"
+#include "storage/row_chunks.h"
 #include "tabs/detail_rows.h"
 
 namespace ordavo {

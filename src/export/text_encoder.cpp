@@ -15,8 +15,18 @@ iconv_t handle(void* converter) {
     return static_cast<iconv_t>(converter);
 }
 
-bool isAscii(char16_t unit) {
-    return unit < 0x80;
+constexpr std::uint32_t kThroughIconv = 0xFFFFFFFF;
+
+bool isSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
+}
+
+bool isHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool isLowSurrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 }  // namespace
@@ -37,15 +47,49 @@ TextEncoder::TextEncoder(std::string_view charset)
     if (handle(m_converter) == reinterpret_cast<iconv_t>(-1)) {
         throw std::invalid_argument("unknown character set: " + m_charset);
     }
-    // Probe once whether every ASCII character comes out as the same single byte.
-    std::u16string ascii;
-    std::string expected;
-    for (int c = 1; c < 0x80; ++c) {
-        ascii.push_back(static_cast<char16_t>(c));
-        expected.push_back(static_cast<char>(c));
+    if (!hasShiftStates()) {
+        m_known.assign(0x10000, 0);
     }
-    ByteBuffer converted;
-    m_keepsAscii = convert(ascii, converted) == ascii.size() && converted.view() == expected;
+}
+
+// Whether the set has shift states (ISO-2022-JP, UTF-7, ...): converting a character on its own
+// then differs from converting it within a text, so nothing may be remembered per character.
+bool TextEncoder::hasShiftStates() {
+    bool shifts = false;
+    for (char16_t unit : u"aĄż€ЖΩ中あ") {
+        if (unit == 0) {
+            break;
+        }
+        char16_t in_unit = unit;
+        char* in = reinterpret_cast<char*>(&in_unit);
+        std::size_t in_left = sizeof in_unit;
+        char bytes[32];
+        char* out = bytes;
+        std::size_t out_left = sizeof bytes;
+        ::iconv(handle(m_converter), &in, &in_left, &out, &out_left);
+        // Back to the initial state: a set without shift states has nothing to write for it.
+        char* const before_reset = out;
+        ::iconv(handle(m_converter), nullptr, nullptr, &out, &out_left);
+        shifts = shifts || out != before_reset;
+        ::iconv(handle(m_converter), nullptr, nullptr, nullptr, nullptr);
+    }
+    return shifts;
+}
+
+void TextEncoder::learn(char16_t unit) {
+    std::uint32_t entry = kThroughIconv;
+    if (!isSurrogate(unit)) {
+        ByteBuffer bytes;
+        if (convert(std::u16string_view(&unit, 1), bytes) == 1 && bytes.size() >= 1 &&
+            bytes.size() <= 3) {
+            entry = static_cast<std::uint32_t>(bytes.size()) << 24;
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                entry |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes.data()[i]))
+                         << (8 * i);
+            }
+        }
+    }
+    m_known[unit] = entry;
 }
 
 TextEncoder::~TextEncoder() {
@@ -53,18 +97,44 @@ TextEncoder::~TextEncoder() {
 }
 
 std::size_t TextEncoder::append(std::u16string_view text, ByteBuffer& out) {
-    std::size_t start = 0;
-    if (m_keepsAscii) {
-        const auto first_other = std::find_if_not(text.begin(), text.end(), isAscii);
-        start = static_cast<std::size_t>(first_other - text.begin());
-        std::transform(text.begin(), first_other, out.tail(start),
-                       [](char16_t unit) { return static_cast<char>(unit); });
-        out.commit(start);
-        if (start == text.size()) {
-            return start;
-        }
+    if (m_known.empty()) {
+        return convert(text, out);
     }
-    return start + convert(text.substr(start), out);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // Every remembered character takes at most three bytes.
+        char* const start = out.tail((text.size() - i) * 3);
+        char* bytes = start;
+        std::uint32_t entry = 0;
+        for (; i < text.size(); ++i) {
+            entry = m_known[text[i]];
+            if (entry == 0 || entry == kThroughIconv) {
+                break;
+            }
+            const std::size_t length = entry >> 24;
+            for (std::size_t b = 0; b < length; ++b) {
+                *bytes++ = static_cast<char>((entry >> (8 * b)) & 0xFF);
+            }
+        }
+        out.commit(static_cast<std::size_t>(bytes - start));
+        if (i == text.size()) {
+            break;
+        }
+        if (entry == 0) {
+            learn(text[i]);  // met for the first time: then taken from the table or from iconv
+            continue;
+        }
+        // A pair of surrogates, or a character kept out of the table: iconv converts it, or
+        // tells where the conversion stops.
+        const std::size_t span =
+            isHighSurrogate(text[i]) && i + 1 < text.size() && isLowSurrogate(text[i + 1]) ? 2 : 1;
+        const std::size_t done = convert(text.substr(i, span), out);
+        if (done < span) {
+            return i + done;
+        }
+        i += span;
+    }
+    return text.size();
 }
 
 std::size_t TextEncoder::convert(std::u16string_view text, ByteBuffer& out) {

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ordavo {
 
@@ -35,8 +37,9 @@ private:
 };
 
 // Converts UTF-16 text to an 8-bit (or multibyte) character set through iconv, a whole line or
-// field per call. Text that is plain ASCII is copied directly when the character set keeps ASCII
-// as it is, which spares iconv most of the work.
+// field per call. For a character set without shift states, what iconv makes of each character is
+// remembered the first time it is met, so that a large export asks iconv once per distinct
+// character instead of once per line.
 class TextEncoder {
 public:
     // `charset` is an iconv name such as "CP1250", "ISO-8859-2" or "UTF-8". Throws
@@ -55,10 +58,14 @@ public:
 
 private:
     std::size_t convert(std::u16string_view text, ByteBuffer& out);
+    bool hasShiftStates();
+    void learn(char16_t unit);
 
     std::string m_charset;
     void* m_converter;  // iconv_t
-    bool m_keepsAscii = false;
+    // By UTF-16 unit: 0 not yet met; kThroughIconv; otherwise the length (1 to 3) in the top
+    // byte and the bytes in the low three, first byte lowest. Empty for sets with shift states.
+    std::vector<std::uint32_t> m_known;
 };
 
 // The character set of the process's locale (after setlocale), e.g. "UTF-8" or "ISO-8859-2".

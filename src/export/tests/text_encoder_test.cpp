@@ -50,10 +50,26 @@ TEST(TextEncoderTest, ConvertsWholeTextOrStopsAtTheFirstUnitItCannotHold) {
         out.commit(5);
         EXPECT_EQ(encoder.append(c.text, out), c.done) << c.charset << " " << c.bytes;
         EXPECT_EQ(out.view(), "head:" + c.bytes) << c.charset;
-        // The encoder is usable again after a stop.
+        // The encoder is usable again after a stop, and a text met again (its characters now
+        // remembered) comes out the same.
         out.clear();
         EXPECT_EQ(encoder.append(u"ok", out), 2u);
         EXPECT_EQ(out.view(), "ok");
+        out.clear();
+        EXPECT_EQ(encoder.append(c.text, out), c.done) << c.charset << " " << c.bytes;
+        EXPECT_EQ(out.view(), c.bytes) << c.charset;
+    }
+}
+
+TEST(TextEncoderTest, ASetWithShiftStatesIsConvertedAsAWholeText) {
+    // Each character alone would start from the initial state; within a text the set shifts
+    // from the kanji back to ASCII before the "a".
+    TextEncoder encoder("ISO-2022-JP");
+    for (int pass = 0; pass < 2; ++pass) {
+        ByteBuffer out;
+        ASSERT_EQ(encoder.append(u"a中a", out), 3u);
+        EXPECT_EQ(out.view().substr(0, 4), "a\x1B$B");
+        EXPECT_EQ(out.view().substr(out.size() - 4), "\x1B(Ba");
     }
 }
 
