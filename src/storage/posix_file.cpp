@@ -121,10 +121,17 @@ void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint6
     auto out = static_cast<off_t>(to);
     std::uint64_t left = size;
     bool kernel_copy = true;
+    // Every copy is flushed to the device right after (it becomes a table or a cover by an
+    // atomic rename), so the device is set to work while the copy goes on: a failure of this
+    // hint changes nothing, and the flush that follows reports any real write error.
+    constexpr std::uint64_t kWritebackChunk = std::uint64_t{8} << 20;
     while (left > 0 && kernel_copy) {
-        const ssize_t n = ::copy_file_range(source.m_fd, &in, m_fd, &out, left, 0);
+        const off_t chunk_start = out;
+        const ssize_t n =
+            ::copy_file_range(source.m_fd, &in, m_fd, &out, std::min(left, kWritebackChunk), 0);
         if (n > 0) {
             left -= static_cast<std::uint64_t>(n);
+            ::sync_file_range(m_fd, chunk_start, n, SYNC_FILE_RANGE_WRITE);
         } else if (n == 0) {
             throw FileError(source.m_path, "read", EIO);  // the source ended early
         } else if (errno == EINTR) {
@@ -144,6 +151,7 @@ void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint6
             throw FileError(source.m_path, "read", EIO);
         }
         writeAt(buffer.data(), chunk, static_cast<std::uint64_t>(out));
+        ::sync_file_range(m_fd, out, static_cast<off_t>(chunk), SYNC_FILE_RANGE_WRITE);
         in += static_cast<off_t>(chunk);
         out += static_cast<off_t>(chunk);
         left -= chunk;

@@ -33,7 +33,8 @@ public:
     void truncate(std::uint64_t size);
     // Flushes the file's data to the storage device.
     void sync();
-    // Copies `size` bytes from `source` at `from` to this file at `to`, in the kernel where it can.
+    // Copies `size` bytes from `source` at `from` to this file at `to`, in the kernel where it can,
+    // and starts writing the copied bytes to the device as it goes (the copy is to be flushed).
     void copyFrom(const PosixFile& source, std::uint64_t from, std::uint64_t to,
                   std::uint64_t size);
 
