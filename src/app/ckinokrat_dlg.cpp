@@ -321,6 +321,8 @@ void CKinokratDlg::startUp() {
                 m_startupFailed = true;
                 break;
             case DatabaseState::Intact:
+                // Before the first film is read: finishes what a killed run was writing.
+                m_database.recoverInterruptedWrites();
                 break;
         }
     });
@@ -357,15 +359,19 @@ void CKinokratDlg::startUp() {
 
 void CKinokratDlg::showFilm() {
     const FilmRecord& film = m_table.current();
-    m_idEdit->setText(QString::number(film.id));
-    m_form.show(film);
-    // The two covers decode side by side: large scans are most of the time a film takes to show.
+    // Large scans are most of the time a film takes to show: the two covers decode side by side
+    // on other threads while the form is filled.
     const QString front = toQString(readText(film.front_cover_path));
     const QString back = toQString(readText(film.back_cover_path));
-    std::future<QImage> front_image =
-        std::async(front.isEmpty() ? std::launch::deferred : std::launch::async,
-                   &CoverView::decodeImage, front, m_frontCover->decodeSize());
-    m_backCover->showDecoded(back, CoverView::decodeImage(back, m_backCover->decodeSize()));
+    const auto decode = [](const QString& path, QSize size) {
+        return std::async(path.isEmpty() ? std::launch::deferred : std::launch::async,
+                          &CoverView::decodeImage, path, size);
+    };
+    std::future<QImage> front_image = decode(front, m_frontCover->decodeSize());
+    std::future<QImage> back_image = decode(back, m_backCover->decodeSize());
+    m_idEdit->setText(QString::number(film.id));
+    m_form.show(film);
+    m_backCover->showDecoded(back, back_image.get());
     m_frontCover->showDecoded(front, front_image.get());
     m_formEdited = false;
 }
@@ -592,8 +598,11 @@ void CKinokratDlg::openDatabase() {
         m_filter = FilterState{};
         m_filterIndicator->hide();
         m_database.setPaths(buildPaths(qStringToPath(chosen)));
-        if (m_database.checkFileSet() == DatabaseState::Absent) {
+        const DatabaseState state = m_database.checkFileSet();
+        if (state == DatabaseState::Absent) {
             m_database.createMissing(false);
+        } else if (state == DatabaseState::Intact) {
+            m_database.recoverInterruptedWrites();
         }
         clearForm(true);
         loadFilm(true);
