@@ -1,6 +1,7 @@
 // Detail tables, search and export on generated databases of 1,000 and 10,000 films.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -69,9 +70,33 @@ void BM_NewAndDeleteCastRow(benchmark::State& state) {
     }
 }
 
+// One copy of the cast table by `cp`, with and without flushing it to the device: the yardstick
+// of a delete, which copies the table and flushes the copy before it replaces the table.
+void BM_CopyCastTable_Cp(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    copyWithCp(state, f.database.paths().file(DataFile::Cast), false);
+}
+void BM_CopyCastTable_CpSync(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    copyWithCp(state, f.database.paths().file(DataFile::Cast), true);
+}
+
 void BM_SearchTitle(benchmark::State& state) {
     Fixture f(static_cast<int>(state.range(0)));
     for (auto _ : state) {
+        benchmark::DoNotOptimize(SearchFilms(f.database.paths(), 0, u"Wisłą"));
+    }
+}
+
+// The first search after the film table changed (a save, or another program): the searched
+// field is read from every row again.
+void BM_SearchTitleAfterChange(benchmark::State& state) {
+    Fixture f(static_cast<int>(state.range(0)));
+    const std::filesystem::path films = f.database.paths().file(DataFile::Films);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::last_write_time(films, std::filesystem::file_time_type::clock::now());
+        state.ResumeTiming();
         benchmark::DoNotOptimize(SearchFilms(f.database.paths(), 0, u"Wisłą"));
     }
 }
@@ -90,7 +115,10 @@ void BM_ExportWholeDatabase(benchmark::State& state) {
 BENCHMARK(BM_LoadRowsAllTables) ORDAVO_SIZES;
 BENCHMARK(BM_SaveRowsAllTables) ORDAVO_SIZES;
 BENCHMARK(BM_NewAndDeleteCastRow) ORDAVO_SIZES->Iterations(10);
+BENCHMARK(BM_CopyCastTable_Cp) ORDAVO_SIZES->Iterations(10);
+BENCHMARK(BM_CopyCastTable_CpSync) ORDAVO_SIZES->Iterations(10);
 BENCHMARK(BM_SearchTitle) ORDAVO_SIZES;
+BENCHMARK(BM_SearchTitleAfterChange) ORDAVO_SIZES;
 BENCHMARK(BM_ExportWholeDatabase) ORDAVO_SIZES;
 
 }  // namespace
