@@ -234,7 +234,7 @@ int runCheck(std::span<const std::string_view> args) {
     const DatabasePaths& paths = database.paths();
     if (database.checkFileSet() == DatabaseState::Absent) {
         print("błąd: w folderze " + inQuotes(arguments.positional[0]) +
-              " nie ma bazy danych (nie ma żadnego z dziewięciu plików)\n");
+              " nie ma bazy danych (nie ma nagłówka KR.kr ani żadnego wiersza w tabelach)\n");
         return kExitNegative;
     }
 

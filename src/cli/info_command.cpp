@@ -26,7 +26,7 @@ std::string stateText(DatabaseState state, const DatabasePaths& paths) {
         case DatabaseState::Intact:
             return "kompletny";
         case DatabaseState::Absent:
-            return "brak bazy danych (nie ma żadnego z dziewięciu plików)";
+            return "brak bazy danych (nie ma nagłówka KR.kr ani żadnego wiersza w tabelach)";
         case DatabaseState::Damaged:
             break;
     }

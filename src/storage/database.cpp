@@ -1,9 +1,13 @@
 #include "storage/database.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string>
 
+#include "storage/file_error.h"
 #include "storage/message_sink.h"
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
@@ -18,6 +22,19 @@ constexpr std::array<DataFile, kDataFileCount> kImportOrder = {
     DataFile::Cast,    DataFile::Producers, DataFile::Distributors,
     DataFile::LoansTo, DataFile::LoansFrom, DataFile::Locations,
 };
+
+// The length of the file at `path`, or nothing when there is none. Throws FileError when the
+// system cannot tell.
+std::optional<std::uint64_t> lengthOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        return static_cast<std::uint64_t>(info.st_size);
+    }
+    if (errno == ENOENT || errno == ENOTDIR) {
+        return std::nullopt;
+    }
+    throw FileError(path, "stat", errno);
+}
 
 void writeHeader(const std::filesystem::path& path, const DatabaseHeader& header) {
     PosixFile file(path, PosixFile::Mode::ReadWrite);
@@ -39,15 +56,26 @@ Database::Database(DatabasePaths paths, MessageSink& messages)
 
 DatabaseState Database::checkFileSet() const {
     std::size_t present = 0;
+    bool header_present = false;
+    bool tables_hold_rows = false;
     for (DataFile file : kAllDataFiles) {
-        if (pathExists(m_paths.file(file))) {
-            ++present;
+        const std::optional<std::uint64_t> length = lengthOf(m_paths.file(file));
+        if (!length) {
+            continue;
+        }
+        ++present;
+        if (file == DataFile::Header) {
+            header_present = true;
+        } else if (*length > 0) {
+            tables_hold_rows = true;
         }
     }
     if (present == kDataFileCount) {
         return DatabaseState::Intact;
     }
-    if (present == 0) {
+    // A creation writes the empty tables first and the header last, so one cut short leaves no
+    // header and nothing but empty tables: no data, and createMissing finishes it.
+    if (present == 0 || (!header_present && !tables_hold_rows)) {
         return DatabaseState::Absent;
     }
     m_messages.showMessage(kDamagedDatabaseMessage, kAppTitle);
@@ -79,16 +107,19 @@ void Database::createMissing(bool at_startup) {
     if (!pathExists(m_paths.covers_folder)) {
         createFolder(m_paths.covers_folder);
     }
+    // The empty tables first and the header last, so that a creation cut short at any point
+    // leaves either a whole set or no header beside empty tables, which checkFileSet takes for
+    // an absent database rather than a damaged one.
+    for (DataFile file : kAllDataFiles) {
+        if (file != DataFile::Header && !pathExists(m_paths.file(file))) {
+            PosixFile created(m_paths.file(file), PosixFile::Mode::CreateTruncate);
+        }
+    }
     const std::filesystem::path& header_path = m_paths.file(DataFile::Header);
     if (!pathExists(header_path)) {
         // Written whole under a temporary name, so a crash never leaves a header of 0 bytes.
         const DatabaseHeader header = newDatabaseHeader();
         replaceFile(header_path, [&](PosixFile& temp) { temp.writeAt(&header, sizeof header, 0); });
-    }
-    for (DataFile file : kAllDataFiles) {
-        if (file != DataFile::Header && !pathExists(m_paths.file(file))) {
-            PosixFile created(m_paths.file(file), PosixFile::Mode::CreateTruncate);
-        }
     }
 }
 

@@ -13,9 +13,11 @@ class MessageSink;
 
 // The result of the file-set check.
 enum class DatabaseState {
-    Intact = 0,   // all nine data files exist
-    Absent = 1,   // none of them exists
-    Damaged = 2,  // some exist and some do not; the user has been told
+    Intact = 0,  // all nine data files exist
+    // None of them exists, or a creation was cut short: no header and only empty tables, so no
+    // data (createMissing completes such a set without touching what is there).
+    Absent = 1,
+    Damaged = 2,  // any other set with files missing; the user has been told
 };
 
 inline constexpr std::string_view kDamagedDatabaseMessage =
@@ -38,8 +40,9 @@ public:
     void setPaths(DatabasePaths paths) { m_paths = std::move(paths); }
     MessageSink& messages() const { return m_messages; }
 
-    // Intact, Absent or Damaged by the existence of the nine data files; shows the damage
-    // message each time it finds a Damaged set.
+    // Intact, Absent or Damaged by the existence of the nine data files (and, when the header
+    // is missing, whether the tables that exist hold anything); shows the damage message each
+    // time it finds a Damaged set.
     DatabaseState checkFileSet() const;
 
     // Whether the header's version text is "1.0.2.0" and the header is whole (36 bytes), so that
@@ -47,7 +50,7 @@ public:
     bool versionMatches() const;
 
     // Creates what an empty database lacks: the folder (only at start-up, one level), the covers
-    // folder, a new header, and empty tables. Existing files are never touched.
+    // folder, empty tables, and last a new header. Existing files are never touched.
     void createMissing(bool at_startup);
 
     // At start-up, when the database is Absent: if all nine files lie under their bare names in

@@ -102,14 +102,27 @@ TEST_F(MainWindowTest, StartUpImportsTheNineFilesOfTheWorkingFolder) {
 
 TEST_F(MainWindowTest, ADamagedDatabaseStopsStartUpAfterTwoMessages) {
     std::filesystem::create_directory(db());
-    testing::writeText(db() / "KR_PDB.kr", "");
+    testing::writeText(db() / "KR_PDB.kr", "x");  // a table with data and no header
     CKinokratDlg& window = open();
     EXPECT_TRUE(window.startupFailed());
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_TRUE(ui.messages[0].first.startsWith("Baza danych jest uszkodzona !!!!"));
     EXPECT_EQ(ui.messages[0].second, "Kinokrat");
     window.close();  // nothing is written on the way out
-    EXPECT_EQ(std::filesystem::file_size(db() / "KR_PDB.kr"), 0u);
+    EXPECT_EQ(std::filesystem::file_size(db() / "KR_PDB.kr"), 1u);
+    EXPECT_FALSE(std::filesystem::exists(db() / "KR.kr"));
+}
+
+TEST_F(MainWindowTest, StartUpFinishesADatabaseWhoseCreationWasCutShort) {
+    // A first start killed before it wrote the header: empty tables only.
+    std::filesystem::create_directory(db());
+    testing::writeText(db() / "KR_PDB.kr", "");
+    testing::writeText(db() / "KR_OC.kr", "");
+    CKinokratDlg& window = open();
+    EXPECT_FALSE(window.startupFailed());
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(std::filesystem::file_size(db() / "KR.kr"), 36u);
+    EXPECT_EQ(counter(), Counter("0", "0"));
 }
 
 TEST_F(MainWindowTest, PagingWrapsForwardAndStopsBackward) {

@@ -74,25 +74,38 @@ TEST_F(DatabaseTest, CreateMissingOutsideStartUpNeedsTheFolderAndTouchesNothingT
 }
 
 TEST_F(DatabaseTest, FileSetStates) {
+    // Files written with "" are empty, with "x" hold a byte.
     struct Case {
-        std::vector<const char*> present;
+        std::vector<std::pair<const char*, const char*>> present;
         DatabaseState state;
     };
+    std::vector<std::pair<const char*, const char*>> all_empty;
+    for (const char* name : kNames) {
+        all_empty.emplace_back(name, "");
+    }
+    std::vector<std::pair<const char*, const char*>> tables_only(all_empty.begin() + 1,
+                                                                 all_empty.end());
     const std::vector<Case> cases = {
         {{}, DatabaseState::Absent},
-        {{"KR_PDB.kr"}, DatabaseState::Damaged},
-        {{"KR.kr"}, DatabaseState::Damaged},
-        {{"KR.kr", "KR_PDB.kr", "KR_OC.kr", "KR_OB.kr", "KR_PRB.kr", "KR_PRD.kr", "KR_LZ.kr",
-          "KR_WI.kr"},
-         DatabaseState::Damaged},
-        {{kNames.begin(), kNames.end()}, DatabaseState::Intact},  // no covers folder needed
+        // A creation cut short before its header: no data, nothing damaged.
+        {{{"KR_PDB.kr", ""}}, DatabaseState::Absent},
+        {{{"KR_PDB.kr", ""}, {"KR_OC.kr", ""}, {"KR_WO.kr", ""}}, DatabaseState::Absent},
+        {tables_only, DatabaseState::Absent},
+        // No header beside a table that holds something: damaged.
+        {{{"KR_PDB.kr", "x"}}, DatabaseState::Damaged},
+        {{{"KR_OB.kr", ""}, {"KR_WO.kr", "x"}}, DatabaseState::Damaged},
+        // A header with some tables missing: damaged, empty or not.
+        {{{"KR.kr", ""}}, DatabaseState::Damaged},
+        {{{"KR.kr", "x"}, {"KR_PDB.kr", ""}}, DatabaseState::Damaged},
+        {{all_empty.begin(), all_empty.end() - 1}, DatabaseState::Damaged},
+        {all_empty, DatabaseState::Intact},  // no covers folder needed
     };
     int index = 0;
     for (const Case& c : cases) {
         const std::filesystem::path folder = root / ("db" + std::to_string(index++));
         std::filesystem::create_directory(folder);
-        for (const char* name : c.present) {
-            testing::writeText(folder / name, "");
+        for (const auto& [name, content] : c.present) {
+            testing::writeText(folder / name, content);
         }
         RecordingSink messages;
         Database db(buildPaths(folder), messages);
@@ -107,6 +120,26 @@ TEST_F(DatabaseTest, FileSetStates) {
         }
         EXPECT_FALSE(std::filesystem::exists(folder / "covers"));
     }
+}
+
+TEST_F(DatabaseTest, ACreationCutShortLeavesNoHeaderAndTheNextOneFinishesIt) {
+    // A table that cannot be created (a link into a folder that does not exist) stops the
+    // creation after the tables before it.
+    const std::filesystem::path folder = root / "default_db";
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_symlink(root / "nowhere" / "KR_LZ.kr", folder / "KR_LZ.kr");
+    Database db(buildPaths(), sink);
+    EXPECT_THROW(db.createMissing(true), FileError);
+    EXPECT_TRUE(std::filesystem::exists(folder / "KR_PDB.kr"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "KR.kr"));
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Absent);
+
+    std::filesystem::remove(folder / "KR_LZ.kr");
+    db.createMissing(true);
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Intact);
+    EXPECT_TRUE(db.versionMatches());
+    EXPECT_EQ(db.readHeader().last_id, 1);
+    EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_F(DatabaseTest, ImportMovesTheNineBareFilesIntoTheDatabaseFolder) {
