@@ -7,9 +7,11 @@
 #include <limits>
 #include <string>
 
+#include "storage/database_lock.h"
 #include "storage/file_error.h"
 #include "storage/message_sink.h"
 #include "storage/posix_file.h"
+#include "storage/row_redo.h"
 #include "storage/text_field.h"
 
 namespace ordavo {
@@ -121,6 +123,20 @@ void Database::createMissing(bool at_startup) {
         const DatabaseHeader header = newDatabaseHeader();
         replaceFile(header_path, [&](PosixFile& temp) { temp.writeAt(&header, sizeof header, 0); });
     }
+}
+
+std::size_t Database::recoverInterruptedWrites() {
+    const DatabaseLock lock(m_paths);
+    if (!versionMatches()) {
+        return 0;  // a database this program does not write holds no record of its writes
+    }
+    std::size_t finished = 0;
+    for (DataFile file : kAllDataFiles) {
+        if (file != DataFile::Header && replayRowRedo(m_paths.file(file))) {
+            ++finished;
+        }
+    }
+    return finished;
 }
 
 bool Database::importFromWorkingFolder() {

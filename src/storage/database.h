@@ -53,6 +53,13 @@ public:
     // folder, empty tables, and last a new header. Existing files are never touched.
     void createMissing(bool at_startup);
 
+    // Finishes the row writes of operations that a kill or crash interrupted: every table's redo
+    // record (see row_redo.h) is written into its table and removed; a torn record is only
+    // removed. Call when a database is opened, once its file set is Intact, before anything is
+    // read from it. Takes the database lock; does nothing unless the version matches. Returns
+    // the number of tables written to.
+    std::size_t recoverInterruptedWrites();
+
     // At start-up, when the database is Absent: if all nine files lie under their bare names in
     // the working folder, copies them into the database folder and then deletes the originals.
     // No original is deleted unless all nine copies are complete; a failed copy removes the copies

@@ -9,6 +9,7 @@
 #include "storage/message_sink.h"
 #include "storage/page_handover.h"
 #include "storage/row_copier.h"
+#include "storage/row_redo.h"
 
 namespace ordavo {
 
@@ -107,11 +108,18 @@ bool FilmTable::readRow(bool from_start) {
     return true;
 }
 
+void FilmTable::finishInterruptedWrite() {
+    if (replayRowRedo(m_database.paths().file(DataFile::Films))) {
+        m_idsValidity.forget();  // rows were written behind the ids' back
+    }
+}
+
 bool FilmTable::updateRow() {
     const DatabaseLock lock(m_database.paths());
     if (!writable()) {
         return false;
     }
+    finishInterruptedWrite();
     {
         PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
         writeCurrentRow(table);
@@ -122,8 +130,11 @@ bool FilmTable::updateRow() {
 
 void FilmTable::writeCurrentRow(PosixFile& table) {
     rowIds(table);  // up to date before the write, so the write can simply be added to it
+    const auto offset = static_cast<std::uint64_t>(current_offset);
+    const RowWrite write{offset, &m_current, sizeof m_current};
+    RowRedo redo(table.path(), {&write, 1});
     try {
-        table.writeAt(&m_current, sizeof m_current, static_cast<std::uint64_t>(current_offset));
+        table.writeAt(&m_current, sizeof m_current, offset);
     } catch (...) {
         m_idsValidity.forget();
         throw;
@@ -134,6 +145,7 @@ void FilmTable::writeCurrentRow(PosixFile& table) {
     }
     m_ids[row] = m_current.id;
     m_idsValidity.recordOwnWrite(stampOf(table));
+    redo.finish();
 }
 
 bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
@@ -141,6 +153,7 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
     if (!writable()) {
         return false;
     }
+    finishInterruptedWrite();
     const std::optional<std::int32_t> id = m_database.issueFilmId();
     if (!id) {
         return false;
@@ -153,6 +166,10 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
     const std::uint64_t old_length = table.size();
     const std::uint64_t offset = rowCount(old_length) * kRowSize;
     rowIds(table);
+    // Declared before the clean-up below, so that a failed append is cut back first and its
+    // record removed after: a kill in between redoes the whole append rather than leave half.
+    const RowWrite write{offset, &m_current, sizeof m_current};
+    RowRedo redo(table.path(), {&write, 1});
     try {
         table.writeAt(&m_current, sizeof m_current, offset);
     } catch (...) {
@@ -171,6 +188,7 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
     } else {
         m_idsValidity.forget();
     }
+    redo.finish();
     return true;
 }
 
@@ -183,6 +201,8 @@ bool FilmTable::deleteRow(const FilterState& filter) {
         m_database.messages().showMessage(kDeleteInFilterModeMessage, kAppTitle);
         return false;
     }
+    // A record left over is replayed before the copy is made, never onto the copy.
+    finishInterruptedWrite();
     m_current.id = 0;
     // The row is left out of the compacted copy instead of being marked 0 in place first: a
     // crash then leaves the table as it was or without the row, never with a row of id 0.

@@ -79,6 +79,9 @@ public:
 
 private:
     bool writable() const;
+    // Finishes the row writes of an operation on the table that was interrupted (see row_redo.h).
+    // Called under the lock at the start of every write, before the table is read for it.
+    void finishInterruptedWrite();
     void loadPages();
     void savePages();
     // Replaces the table by a copy without row `dropped_row` and without any row of id 0.

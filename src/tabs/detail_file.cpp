@@ -1,6 +1,7 @@
 #include "tabs/detail_file.h"
 
 #include "storage/row_copier.h"
+#include "storage/row_redo.h"
 #include "tabs/table_index.h"
 
 #include <algorithm>
@@ -121,6 +122,10 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
                      std::span<const unsigned char> entries, bool new_row_pending,
                      std::uint64_t size_limit, TableIndex* index) {
     SaveOutcome outcome{new_row_pending, false};
+    // An interrupted save is finished first: what follows reads the table as it left it.
+    if (replayRowRedo(table) && index) {
+        index->forget();
+    }
     // Opened even with nothing to write, so that a missing table is reported like elsewhere.
     PosixFile file(table, PosixFile::Mode::ReadWrite);
     const std::size_t count = entries.size() / row_size;
@@ -173,10 +178,57 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
     }
     matched.seal();
 
-    // Carry them out: the matching rows that were there, then the row at 0 or the append.
-    bool wrote = false;
-    const auto write_row = [&](std::size_t i, std::uint64_t offset) {
-        wrote = true;
+    // Find the rows that change: the matching rows that were there, then the row at 0 or the
+    // append. All of them go into the redo record before the first is written.
+    std::vector<std::pair<std::size_t, std::uint64_t>> planned;  // (entry, offset)
+    if (index) {
+        std::vector<unsigned char> row(row_size);
+        for (const auto& [id, i] : matched.pairs()) {
+            for (const std::uint32_t found : index->rowsWithId(id)) {
+                const std::uint64_t offset = std::uint64_t{found} * row_size;
+                if (offset >= start_length) {
+                    continue;  // appended by this save
+                }
+                std::fill(row.begin(), row.end(), 0);
+                const std::size_t got = file.readAt(row.data(), row_size, offset);
+                if (got < row_size || std::memcmp(row.data(), entry(i), row_size) != 0) {
+                    planned.emplace_back(i, offset);
+                }
+            }
+        }
+    } else if (start_length > 0 && !matched.empty()) {
+        forEachRow(file, row_size, [&](std::uint64_t index, const unsigned char* row) {
+            const std::optional<std::size_t> i = matched.find(rowId(row));
+            if (!i) {
+                return;
+            }
+            const std::uint64_t offset = index * row_size;
+            const bool whole = offset + row_size <= start_length;
+            if (!whole || std::memcmp(row, entry(*i), row_size) != 0) {
+                planned.emplace_back(*i, offset);
+            }
+        });
+    }
+    if (first_at_zero) {
+        planned.emplace_back(0, 0);
+    }
+    if (append_at) {
+        planned.emplace_back(count - 1, *append_at);
+    }
+    if (planned.empty()) {
+        outcome.new_row_pending = pending;
+        return outcome;
+    }
+
+    // Carry them out. The record is declared before the clean-up of a failed write, so that a
+    // failed append is cut back first and its record removed after.
+    std::vector<RowWrite> writes;
+    writes.reserve(planned.size());
+    for (const auto& [i, offset] : planned) {
+        writes.push_back({offset, entry(i), row_size});
+    }
+    RowRedo redo(table, writes);
+    for (const auto& [i, offset] : planned) {
         try {
             file.writeAt(entry(i), row_size, offset);
         } catch (...) {
@@ -195,44 +247,11 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
         if (index) {
             index->setRow(offset / row_size, rowId(entry(i)), rowFilmId(entry(i)));
         }
-    };
+    }
     if (index) {
-        std::vector<unsigned char> row(row_size);
-        for (const auto& [id, i] : matched.pairs()) {
-            for (const std::uint32_t found : index->rowsWithId(id)) {
-                const std::uint64_t offset = std::uint64_t{found} * row_size;
-                if (offset >= start_length) {
-                    continue;  // appended by this save
-                }
-                std::fill(row.begin(), row.end(), 0);
-                const std::size_t got = file.readAt(row.data(), row_size, offset);
-                if (got < row_size || std::memcmp(row.data(), entry(i), row_size) != 0) {
-                    write_row(i, offset);
-                }
-            }
-        }
-    } else if (start_length > 0 && !matched.empty()) {
-        forEachRow(file, row_size, [&](std::uint64_t index, const unsigned char* row) {
-            const std::optional<std::size_t> i = matched.find(rowId(row));
-            if (!i) {
-                return;
-            }
-            const std::uint64_t offset = index * row_size;
-            const bool whole = offset + row_size <= start_length;
-            if (!whole || std::memcmp(row, entry(*i), row_size) != 0) {
-                write_row(*i, offset);
-            }
-        });
-    }
-    if (first_at_zero) {
-        write_row(0, 0);
-    }
-    if (append_at) {
-        write_row(count - 1, *append_at);
-    }
-    if (index && wrote) {
         index->noteOwnWrite(file);
     }
+    redo.finish();
     outcome.new_row_pending = pending;
     return outcome;
 }
@@ -266,6 +285,8 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
     // The row is left out of the compacted copy instead of being marked 0 in place first: a
     // crash then leaves the table as it was or without the row. A row marked 0 in place would
     // stay listed with ID 0 and, stored last, would make the next New issue ID 1 a second time.
+    // A record left over is replayed before the copy is made, never onto the copy.
+    replayRowRedo(table);
     // Opened for writing, though only read, so that a read-only table refuses the delete.
     const PosixFile old_table(table, PosixFile::Mode::ReadWrite);
     if (offset % row_size != 0 || offset >= old_table.size()) {

@@ -78,6 +78,9 @@ struct SaveOutcome {
 //   - if the pending flag is set, the last entry is appended and the flag cleared.
 // The visits are planned in memory and the file is then read once, in large chunks, whatever the
 // number of entries; each affected row is written once, and only when its bytes change.
+// Every row the save writes goes into the table's redo record first (see storage/row_redo.h), so
+// that a save killed in the middle of a row is finished by whoever writes the table next; a
+// record left by such a save is replayed before this one reads anything.
 SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
                      std::span<const unsigned char> entries, bool new_row_pending,
                      std::uint64_t size_limit = kSizeLimit, TableIndex* index = nullptr);
@@ -89,8 +92,9 @@ std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::si
 // Deletes the row at `offset` as one step: writes every other row whose `ID` is not 0, in order,
 // into "<table>0" beside the table, flushes it and renames it over the table, so that after a
 // crash the table is as before or without the row. Every row marked 0 (left by an older program)
-// goes too; a kept partial row is written padded. `kept` sees each row of the new table as it is written, so the
-// caller can pick rows out of it without reading the table again. Returns false, with nothing
+// goes too; a kept partial row is written padded. `kept` sees each row of the new table as it is
+// written, so the caller can pick rows out of it without reading the table again. A redo record
+// left by an interrupted save is replayed before the copy is made. Returns false, with nothing else
 // changed, when `offset` is not the start of a row of the file.
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
                  const std::function<void(const unsigned char* row)>& kept,

@@ -9,6 +9,7 @@
 
 #include "storage/database.h"
 #include "storage/message_sink.h"
+#include "storage/row_redo.h"
 #include "storage/text_field.h"
 #include "tabs/detail_file.h"
 
@@ -230,6 +231,10 @@ bool DetailTable::deleteRow(std::size_t row, std::int32_t film_id) {
 
 bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
     const DatabaseLock lock(m_database.paths());
+    // The row is looked for in the table as an interrupted save would have left it.
+    if (replayRowRedo(path())) {
+        m_index.forget();
+    }
     const std::optional<std::uint64_t> offset =
         detail_file::findRow(path(), m_layout.row_size, id, &m_index);
     return offset && deleteRowAt(*offset, film_id);

@@ -8,6 +8,9 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "storage/posix_file.h"
+#include "storage/row_redo.h"
+
 namespace ordavo::testing {
 
 TempFolder::TempFolder() {
@@ -78,7 +81,8 @@ std::vector<unsigned char> readBytes(const std::filesystem::path& path) {
 
 void writeBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void writeText(const std::filesystem::path& path, std::string_view text) {
@@ -113,6 +117,18 @@ std::vector<std::int32_t> filmIds(const std::filesystem::path& table) {
         ids.push_back(id);
     }
     return ids;
+}
+
+void leaveKilledRowWrite(const std::filesystem::path& table, std::uint64_t offset,
+                         const std::vector<unsigned char>& row, std::size_t written) {
+    const RowWrite write{offset, row.data(), row.size()};
+    writeRowRedo(table, {&write, 1});
+    PosixFile(table, PosixFile::Mode::ReadWrite).writeAt(row.data(), written, offset);
+}
+
+std::vector<unsigned char> filmBytes(const FilmRecord& film) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&film);
+    return {bytes, bytes + sizeof film};
 }
 
 }  // namespace ordavo::testing

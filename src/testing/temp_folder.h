@@ -70,4 +70,11 @@ void appendFilms(const std::filesystem::path& table, const std::vector<FilmRecor
 // The ids of the rows of a film table, a trailing partial row included.
 std::vector<std::int32_t> filmIds(const std::filesystem::path& table);
 
+// Leaves `table` as a process killed inside the write of `row` at `offset` leaves it: the
+// operation's redo record beside the table, and only the first `written` bytes of the row in it.
+void leaveKilledRowWrite(const std::filesystem::path& table, std::uint64_t offset,
+                         const std::vector<unsigned char>& row, std::size_t written);
+// The bytes of a film row.
+std::vector<unsigned char> filmBytes(const FilmRecord& film);
+
 }  // namespace ordavo::testing

@@ -18,6 +18,7 @@
 #include "storage/file_error.h"
 #include "storage/film_table.h"
 #include "storage/filter_state.h"
+#include "storage/row_redo.h"
 #include "tabs/detail_tables.h"
 #include "testing/temp_folder.h"
 
@@ -94,6 +95,51 @@ TEST_F(WriteSafetyTest, AFullDiskLeavesEveryTableAsItWas) {
     EXPECT_TRUE(cast.new_row_pending);
     cast.saveRows();
     EXPECT_EQ(std::filesystem::file_size(database.paths().file(DataFile::Cast)), sizeof(Obsada));
+}
+
+TEST_F(WriteSafetyTest, AFailedWriteLeavesNoRecordThatWouldRedoIt) {
+    appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś")});
+    Obsada rows[2] = {};
+    rows[0].ID = 1;
+    rows[0].IDPDB = 2;
+    rows[1].ID = 2;
+    rows[1].IDPDB = 2;
+    const std::filesystem::path cast_file = database.paths().file(DataFile::Cast);
+    const auto* raw = reinterpret_cast<const unsigned char*>(rows);
+    testing::writeBytes(cast_file, std::vector<unsigned char>(raw, raw + sizeof rows));
+    DetailTable& cast = details.table(DetailList::Cast);
+    cast.loadRows(2);
+    cast.newRow(2);
+
+    // A record is a little longer than the rows it holds: each limit lets the record be
+    // written and stops the row, or stops the record itself.
+    const rlim_t films_size = std::filesystem::file_size(films());
+    struct Case {
+        const char* what;
+        rlim_t limit;
+        std::function<void()> write;
+        std::filesystem::path file;
+    };
+    const Case cases[] = {
+        {"a new film whose row does not fit", films_size + 100, [&] { table.appendRow(false); },
+         films()},
+        {"a new film whose record does not fit", 1000, [&] { table.appendRow(false); }, films()},
+        {"a new detail row that does not fit", sizeof rows + 100, [&] { cast.saveRows(); },
+         cast_file},
+        {"a new detail row whose record does not fit", 1000, [&] { cast.saveRows(); }, cast_file},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = testing::readBytes(c.file);
+        {
+            FileSizeLimit limit(c.limit);
+            EXPECT_THROW(c.write(), FileError);
+        }
+        EXPECT_FALSE(hasRowRedo(c.file));
+        EXPECT_EQ(database.recoverInterruptedWrites(), 0u);  // nothing is done after all
+        EXPECT_EQ(testing::readBytes(c.file), before);
+    }
+    EXPECT_TRUE(cast.new_row_pending);
 }
 
 TEST_F(WriteSafetyTest, ACoverOrExportThatDoesNotFitLeavesNoFile) {

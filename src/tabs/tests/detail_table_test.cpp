@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
 
 #include "storage/database.h"
 #include "storage/file_error.h"
+#include "storage/row_redo.h"
 #include "tabs/detail_tables.h"
 #include "tabs/tests/detail_test_support.h"
 
@@ -465,6 +467,70 @@ TEST_F(DetailTableTest, DeleteReplacesTheTableAtomicallyInTheDatabaseFolder) {
     ASSERT_TRUE(cast.deleteRow(0, 7));
     EXPECT_EQ(castFileIds(), (std::vector<std::int32_t>{2, 3}));
     EXPECT_FALSE(std::filesystem::exists(temp));
+}
+
+TEST_F(DetailTableTest, ASaveCutShortIsFinishedBeforeTheNextWriteOfItsTableOrByOpening) {
+    // The kill stops the row write after its first 700 of 1412 bytes; every field of the new row
+    // is typed over, so that the cut shows.
+    constexpr std::size_t kWritten = 700;
+    constexpr std::size_t kRow = sizeof(Obsada);
+    struct Killed {
+        const char* what;
+        std::int32_t id;
+        std::uint64_t offset;
+    };
+    const Killed killed_saves[] = {
+        {"a save of row 2", 2, 1 * kRow},
+        {"a save appending row 4", 4, 3 * kRow},
+    };
+    // Film 7's list was loaded before the kill, as a window showing it would hold it.
+    struct Next {
+        const char* what;
+        std::function<void()> run;
+    };
+    const Next next_steps[] = {
+        {"a save of film 7's rows",
+         [&] {
+             editAndConfirm(cast, 0, [](auto& texts) { texts[0] = u"Inna"; });
+             cast.saveRows();
+         }},
+        {"Nowy for film 7",
+         [&] {
+             cast.newRow(7);
+             cast.saveRows();
+         }},
+        {"a delete of film 7's row", [&] { ASSERT_TRUE(cast.deleteRow(0, 7)); }},
+        {"opening the database", [&] { EXPECT_EQ(database.recoverInterruptedWrites(), 1u); }},
+    };
+    for (const Killed& killed : killed_saves) {
+        for (const Next& next : next_steps) {
+            SCOPED_TRACE(std::string(killed.what) + ", then " + next.what);
+            std::filesystem::remove(castFile());
+            testing::appendRows(castFile(),
+                                std::vector<Obsada>{castRow(1, 2, u"Jan"), castRow(2, 2, u"Ewa"),
+                                                    castRow(3, 7, u"Olga")});
+            cast.loadRows(7);
+
+            const Bytes row = makeRowBytes(kObsadaLayout, killed.id, 2, u"zapisane");
+            testing::leaveKilledRowWrite(castFile(), killed.offset, row, kWritten);
+            next.run();
+
+            EXPECT_FALSE(hasRowRedo(castFile()));
+            EXPECT_EQ(std::filesystem::file_size(castFile()) % kRow, 0u);
+            const std::vector<std::int32_t> stored = castFileIds();
+            EXPECT_EQ(std::set<std::int32_t>(stored.begin(), stored.end()).size(), stored.size());
+            // Film 2's rows, found through the table's index, hold the whole row.
+            cast.loadRows(2);
+            bool found = false;
+            for (std::size_t item = 0; item < cast.rowCount(); ++item) {
+                if (cast.rowId(item) == killed.id) {
+                    found = true;
+                    EXPECT_EQ(testing::bytesOf(cast.rows[item]), row);
+                }
+            }
+            EXPECT_TRUE(found);
+        }
+    }
 }
 
 }  // namespace
