@@ -8,9 +8,10 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "export/unicode_text.h"
-#include "storage/row_chunks.h"
 #include "storage/database.h"
 #include "storage/film_record.h"
+#include "storage/row_chunks.h"
+#include "storage/row_redo.h"
 #include "storage/text_field.h"
 #include "tabs/detail_rows.h"
 
@@ -26,7 +27,8 @@ constexpr std::string_view kHelp =
     "identyfikatorów, niepełny wiersz na końcu tabeli, wiersze z identyfikatorem 0, powtórzone\n"
     "identyfikatory, identyfikatory filmów większe od ostatniego wydanego, pola tekstowe bez\n"
     "znaku NUL. Wiersze tabel szczegółów, których filmu nie ma w KR_PDB.kr, wypisuje jako uwagi:\n"
-    "zostają one w bazie po każdym usunięciu filmu.\n"
+    "zostają one w bazie po każdym usunięciu filmu. Jako uwagę wypisuje też zapis przerwany w\n"
+    "trakcie (plik TABELA.redo obok tabeli), który program dokończy przy otwarciu bazy.\n"
     "\n"
     "Kod wyjścia: 0 - brak błędów, 1 - znaleziono błędy, 2 - błąd odczytu lub argumentów.\n";
 
@@ -255,6 +257,14 @@ int runCheck(std::span<const std::string_view> args) {
     for (const TableInfo& table : databaseTables()) {
         if (table.layout != nullptr && pathExists(paths.file(table.file))) {
             checkDetails(paths, table, film_ids, findings);
+        }
+    }
+    for (const TableInfo& table : databaseTables()) {
+        if (table.row_size != 0 && hasRowRedo(paths.file(table.file))) {
+            findings.note(table.file, "redo",
+                          "zapis przerwany w trakcie (plik " + std::string(fileName(table.file)) +
+                              ".redo); program dokończy go przy otwarciu bazy, a do tego czasu "
+                              "wiersze, których dotyczy, mogą być zapisane częściowo");
         }
     }
     findings.print();

@@ -125,6 +125,23 @@ TEST_F(MainWindowTest, StartUpFinishesADatabaseWhoseCreationWasCutShort) {
     EXPECT_EQ(counter(), Counter("0", "0"));
 }
 
+TEST_F(MainWindowTest, StartUpFinishesAFilmSaveThatWasCutShortBeforeShowingIt) {
+    makeDatabase({u"Rejs", u"Miś"});
+    FilmRecord saved = testing::makeFilm(2, u"Rejs (wersja reżyserska)");
+    for (const FilmFieldInfo& field : kFilmFields) {
+        if (field.member != "title") {
+            setFieldText(saved, field, u"zapisane");
+        }
+    }
+    testing::leaveKilledRowWrite(db() / "KR_PDB.kr", 0, testing::filmBytes(saved), 5000);
+    open();
+    EXPECT_EQ(text("titleEdit"), "Rejs (wersja reżyserska)");
+    EXPECT_EQ(testing::readBytes(db() / "KR_PDB.kr").size(), 2 * kFilmRowSize);
+    EXPECT_EQ(storedTitle(0), u"Rejs (wersja reżyserska)");
+    EXPECT_EQ(std::memcmp(testing::readBytes(db() / "KR_PDB.kr").data(), &saved, sizeof saved), 0);
+    EXPECT_FALSE(std::filesystem::exists(db() / "KR_PDB.kr.redo"));
+}
+
 TEST_F(MainWindowTest, PagingWrapsForwardAndStopsBackward) {
     makeDatabase({u"Rejs", u"Miś", u"Seksmisja"});
     open();

@@ -267,6 +267,19 @@ TEST_F(CliTest, CheckPassesAHealthyDatabaseAndNotesRowsOfDeletedFilms) {
               "Nie znaleziono błędów (uwagi: 1).\n");
 }
 
+TEST_F(CliTest, CheckNotesAnInterruptedWriteAndLeavesItToTheProgram) {
+    testing::leaveKilledRowWrite(file(DataFile::Films), kFilmRowSize,
+                                 testing::filmBytes(makeFilm(3, u"Rejs po zapisie")), 5000);
+    const auto before = snapshot(root.path());
+    const CliRun run = cli({"check", db()});
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(contains(run.out,
+                         "uwaga: KR_PDB.kr: zapis przerwany w trakcie (plik "
+                         "KR_PDB.kr.redo); program dokończy go przy otwarciu bazy"))
+        << run.out;
+    EXPECT_EQ(snapshot(root.path()), before);
+}
+
 TEST_F(CliTest, CheckReportsEveryKindOfFault) {
     FilmRecord no_nul = makeFilm(9, u"Bez końca");
     std::fill(std::begin(no_nul.genre), std::end(no_nul.genre), u'x');
