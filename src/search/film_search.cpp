@@ -1,5 +1,6 @@
 #include "search/film_search.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -7,6 +8,7 @@
 
 #include "storage/database_paths.h"
 #include "storage/file_stamp.h"
+#include "storage/own_writes.h"
 #include "storage/row_chunks.h"
 
 namespace ordavo {
@@ -57,39 +59,112 @@ struct FieldTexts {
 
 // The searched fields of one film table, kept between searches so that searching again (another
 // phrase, the same field) does not read the 31,888-byte rows once more. Trusted only while the
-// table's stamp is unchanged and was not racy when read; any write to the table, ours included,
-// makes the next search read it again.
+// table's stamp is unchanged and was not racy when read. Our own writes since then are caught up
+// with by reading just the rows written; any other change makes the next search read it again.
 class SearchedTexts {
 public:
     // The texts of `field` in `table` (open at `path`), read now unless a trusted scan holds them.
     // The result is valid until the next call.
-    const FieldTexts& fieldOf(const std::string& path, const PosixFile& table,
+    const FieldTexts& fieldOf(const std::filesystem::path& path, const PosixFile& table,
                               const FilmFieldInfo& field) {
         const FileStamp stamp = stampOf(table);
-        if (path != m_path || !m_validity.trusts(stamp)) {
-            m_fields.clear();
-            m_validity.forget();
+        if (path != m_path || (!m_validity.trusts(stamp) && !catchUp(path, table, stamp))) {
+            forget();
             m_path = path;
         }
-        const auto found = m_fields.find(field.offset);
+        const auto found = m_fields.find(&field);
         if (found != m_fields.end()) {
             return found->second;
         }
+        const std::uint64_t position = OwnRowWrites::position(path);
         const std::int64_t started = nowNs();
         FieldTexts texts = scan(table, field);
         const FileStamp after = stampOf(table);
         if (after != stamp) {
             // Written while being read: what was read stands for this search only.
-            m_fields.clear();
-            m_validity.forget();
+            forget();
             m_uncached = std::move(texts);
             return m_uncached;
         }
         m_validity.recordRead(after, started);
-        return m_fields.emplace(field.offset, std::move(texts)).first->second;
+        if (!m_validity.trusts(after)) {
+            forget();  // racy: a later write could share the stamp
+            m_uncached = std::move(texts);
+            return m_uncached;
+        }
+        m_stamp = after;
+        m_position = position;
+        return m_fields.emplace(&field, std::move(texts)).first->second;
     }
 
 private:
+    void forget() {
+        m_fields.clear();
+        m_validity.forget();
+        m_stamp.reset();
+    }
+
+    // Brings every kept field up to date with the rows this process wrote since the scan, when
+    // those writes alone lead from the kept stamp to `stamp`.
+    bool catchUp(const std::filesystem::path& path, const PosixFile& table,
+                 const FileStamp& stamp) {
+        if (!m_stamp) {
+            return false;
+        }
+        const auto written = OwnRowWrites::rowsSince(path, m_position, *m_stamp, stamp);
+        if (!written) {
+            return false;
+        }
+        const std::uint64_t length = static_cast<std::uint64_t>(stamp.size);
+        const std::size_t rows =
+            static_cast<std::size_t>((length + kFilmRowSize - 1) / kFilmRowSize);
+        for (auto& [field_info, texts] : m_fields) {
+            const FilmFieldInfo& field = *field_info;
+            std::map<std::size_t, std::u16string> changed;
+            for (std::uint64_t row : *written) {
+                changed[static_cast<std::size_t>(row)];
+            }
+            for (std::size_t row = texts.ends.size(); row < rows; ++row) {
+                changed[row];  // rows the table grew by
+            }
+            for (auto& [row, text] : changed) {
+                if (!readField(table, length, row, field, text)) {
+                    return false;
+                }
+            }
+            FieldTexts updated;
+            updated.units.reserve(texts.units.size());
+            updated.ends.reserve(rows);
+            for (std::size_t row = 0; row < rows; ++row) {
+                const auto it = changed.find(row);
+                updated.units +=
+                    it != changed.end() ? std::u16string_view(it->second) : texts.text(row);
+                updated.ends.push_back(updated.units.size());
+            }
+            texts = std::move(updated);
+        }
+        m_validity.recordOwnWrite(stamp);
+        m_stamp = stamp;
+        m_position = OwnRowWrites::position(path);
+        return true;
+    }
+
+    // The text of `field` in row `row` of a table `length` bytes long; false if it shrank.
+    static bool readField(const PosixFile& table, std::uint64_t length, std::size_t row,
+                          const FilmFieldInfo& field, std::u16string& text) {
+        std::vector<char16_t> units(field.capacity, u'\0');
+        const std::uint64_t start = row * kFilmRowSize + field.offset;
+        if (start < length) {
+            const std::size_t wanted = static_cast<std::size_t>(
+                std::min<std::uint64_t>(field.capacity * sizeof(char16_t), length - start));
+            if (table.readAt(units.data(), wanted, start) != wanted) {
+                return false;
+            }
+        }
+        text = readText(units.data(), field.capacity);
+        return true;
+    }
+
     static FieldTexts scan(const PosixFile& table, const FilmFieldInfo& field) {
         FieldTexts texts;
         RowChunks chunks(table, kFilmRowSize);
@@ -103,9 +178,11 @@ private:
         return texts;
     }
 
-    std::string m_path;
+    std::filesystem::path m_path;
     FileValidity m_validity;
-    std::map<std::size_t, FieldTexts> m_fields;  // by field offset
+    std::optional<FileStamp> m_stamp;  // of the table the kept texts match
+    std::uint64_t m_position = 0;      // of our own writes' record at that stamp
+    std::map<const FilmFieldInfo*, FieldTexts> m_fields;
     FieldTexts m_uncached;
 };
 
@@ -131,7 +208,7 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
     const FilmFieldInfo& field = searchField(*field_number);
     phrase = phrase.substr(0, kMaxSearchPhraseLength);
 
-    const std::string path = paths.file(DataFile::Films).string();
+    const std::filesystem::path& path = paths.file(DataFile::Films);
     PosixFile table(path, PosixFile::Mode::Read);
     if (phrase.empty()) {
         // Occurs in every text: every row matches and no row needs reading.

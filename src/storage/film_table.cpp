@@ -7,6 +7,7 @@
 #include "storage/database_lock.h"
 #include "storage/filter_state.h"
 #include "storage/message_sink.h"
+#include "storage/own_writes.h"
 #include "storage/page_handover.h"
 #include "storage/row_copier.h"
 #include "storage/row_redo.h"
@@ -133,6 +134,7 @@ void FilmTable::writeCurrentRow(PosixFile& table) {
     const auto offset = static_cast<std::uint64_t>(current_offset);
     const RowWrite write{offset, &m_current, sizeof m_current};
     RowRedo redo(table.path(), {&write, 1});
+    const FileStamp before = stampOf(table);
     try {
         table.writeAt(&m_current, sizeof m_current, offset);
     } catch (...) {
@@ -144,7 +146,9 @@ void FilmTable::writeCurrentRow(PosixFile& table) {
         m_ids.resize(row + 1, 0);  // a write past the end leaves a hole of zero rows
     }
     m_ids[row] = m_current.id;
-    m_idsValidity.recordOwnWrite(stampOf(table));
+    const FileStamp after = stampOf(table);
+    m_idsValidity.recordOwnWrite(after);
+    OwnRowWrites::record(m_database.paths().file(DataFile::Films), before, after, row);
     redo.finish();
 }
 
@@ -170,6 +174,7 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
     // record removed after: a kill in between redoes the whole append rather than leave half.
     const RowWrite write{offset, &m_current, sizeof m_current};
     RowRedo redo(table.path(), {&write, 1});
+    const FileStamp before = stampOf(table);
     try {
         table.writeAt(&m_current, sizeof m_current, offset);
     } catch (...) {
@@ -182,12 +187,15 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
         throw;
     }
     current_offset = static_cast<std::int64_t>(offset);
+    const FileStamp after = stampOf(table);
     if (offset / kRowSize == m_ids.size()) {
         m_ids.push_back(m_current.id);
-        m_idsValidity.recordOwnWrite(stampOf(table));
+        m_idsValidity.recordOwnWrite(after);
     } else {
         m_idsValidity.forget();
     }
+    OwnRowWrites::record(m_database.paths().file(DataFile::Films), before, after,
+                         offset / kRowSize);
     redo.finish();
     return true;
 }

@@ -7,8 +7,11 @@
 #include <thread>
 
 #include "search/film_search.h"
+#include "storage/database.h"
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
+#include "storage/film_table.h"
+#include "storage/text_field.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
@@ -146,6 +149,42 @@ TEST_F(FilmSearchTest, ASearchAfterAChangeBehindOurBackSeesTheChange) {
                          {makeFilm(1, u"Rejs"), makeFilm(2, u"Seksmisja")});
     EXPECT_EQ(SearchFilms(other, kTitle, u"Rejs"), (std::vector<std::int64_t>{0}));
     EXPECT_TRUE(search(kTitle, u"Rejs").empty());
+}
+
+TEST_F(FilmSearchTest, SearchesFollowOurOwnSavesAndStillSeeOtherProgramsChanges) {
+    testing::RecordingSink sink;
+    testing::RecordingHandover pages;
+    Database database(paths, sink);
+    database.createMissing(false);
+    addFilms({makeFilm(2, u"Rejs"), makeFilm(3, u"Miś"), makeFilm(4, u"Seksmisja")});
+    std::filesystem::last_write_time(
+        paths.file(DataFile::Films),
+        std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    FilmTable table(database, pages);
+    EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow}));
+    EXPECT_EQ(search(kComposer, u"Komeda"), (std::vector<std::int64_t>{}));
+
+    // Our own writes: a film renamed in place, and a new film appended.
+    table.current_offset = 0;
+    ASSERT_TRUE(table.readRow(false));
+    storeText(table.current().title, u"Miś na lodzie");
+    ASSERT_TRUE(table.updateRow());
+    storeText(table.current().title, u"Miś II");
+    storeText(table.current().composer_name, u"Krzysztof Komeda");
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{0, kRow, 3 * kRow}));
+    EXPECT_EQ(search(kComposer, u"Komeda"), (std::vector<std::int64_t>{3 * kRow}));
+    EXPECT_TRUE(search(kTitle, u"Rejs").empty());
+
+    // Then another program renames the third film in place, the time put back.
+    const std::filesystem::path films = paths.file(DataFile::Films);
+    const auto time = std::filesystem::last_write_time(films);
+    auto bytes = testing::readBytes(films);
+    std::memcpy(bytes.data() + 2 * kRow + 4, u"Miś III", 8 * sizeof(char16_t));
+    testing::writeBytes(films, bytes);
+    std::filesystem::last_write_time(films, time);
+    EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{0, kRow, 2 * kRow, 3 * kRow}));
 }
 
 TEST_F(FilmSearchTest, AMissingTableThrowsFileError) {
