@@ -229,4 +229,12 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
     return offsets;
 }
 
+void PrepareSearch(const DatabasePaths& paths, std::size_t field_number) {
+    const FilmFieldInfo& field = searchField(field_number);
+    const std::filesystem::path& path = paths.file(DataFile::Films);
+    PosixFile table(path, PosixFile::Mode::Read);
+    const std::lock_guard lock(g_searchedMutex);
+    g_searched.fieldOf(path, table, field);
+}
+
 }  // namespace ordavo

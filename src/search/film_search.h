@@ -92,4 +92,9 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
                                       std::optional<std::size_t> field_number,
                                       std::u16string_view phrase);
 
+// Reads the chosen field's texts ahead of a search, where a search would read them itself, so that
+// the search that follows (for instance once the user has typed the phrase) finds them at hand.
+// Safe to call on another thread than the searches. Throws as SearchFilms does.
+void PrepareSearch(const DatabasePaths& paths, std::size_t field_number);
+
 }  // namespace ordavo

@@ -162,6 +162,7 @@ TEST_F(FilmSearchTest, SearchesFollowOurOwnSavesAndStillSeeOtherProgramsChanges)
         std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
     FilmTable table(database, pages);
+    PrepareSearch(paths, kTitle);  // read ahead, as the search dialog does
     EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow}));
     EXPECT_EQ(search(kComposer, u"Komeda"), (std::vector<std::int64_t>{}));
 
@@ -189,6 +190,7 @@ TEST_F(FilmSearchTest, SearchesFollowOurOwnSavesAndStillSeeOtherProgramsChanges)
 
 TEST_F(FilmSearchTest, AMissingTableThrowsFileError) {
     EXPECT_THROW(search(kTitle, u"Rejs"), FileError);
+    EXPECT_THROW(PrepareSearch(paths, kTitle), FileError);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "app/qt_text.h"
 #include "app/ui_service.h"
 #include "search/film_search.h"
+#include "storage/database_paths.h"
 #include "storage/file_error.h"
 
 namespace ordavo {
@@ -57,6 +58,27 @@ Wyszukiwarka::Wyszukiwarka(const DatabasePaths& paths, UiService& ui, QWidget* p
 
     connect(search_button, &QPushButton::clicked, this, &Wyszukiwarka::search);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_field, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) {
+            return;
+        }
+        if (m_preparing.valid()) {
+            m_preparing.wait();
+        }
+        m_preparing = std::async(std::launch::async, [paths = m_paths, index] {
+            try {
+                PrepareSearch(paths, static_cast<std::size_t>(index));
+            } catch (const FileError&) {
+                // Only a read ahead: the search itself reads the table again and reports it.
+            }
+        });
+    });
+}
+
+Wyszukiwarka::~Wyszukiwarka() {
+    if (m_preparing.valid()) {
+        m_preparing.wait();
+    }
 }
 
 void Wyszukiwarka::search() {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <future>
 #include <vector>
 
 class QComboBox;
@@ -23,6 +24,7 @@ class Wyszukiwarka : public QDialog {
     Q_OBJECT
 public:
     Wyszukiwarka(const DatabasePaths& paths, UiService& ui, QWidget* parent);
+    ~Wyszukiwarka() override;
 
     const std::vector<std::int64_t>& matches() const { return m_matches; }
 
@@ -35,6 +37,7 @@ private:
     QLineEdit* m_phrase;
     QComboBox* m_field;
     std::vector<std::int64_t> m_matches;
+    std::future<void> m_preparing;  // the chosen field read ahead while the phrase is typed
 };
 
 }  // namespace ordavo
