@@ -417,6 +417,11 @@ DatabaseImage readImage(const fs::path& folder, std::vector<std::string>* missin
         if (known.contains(name) || name == kCoversFolderName) {
             continue;
         }
+        constexpr std::string_view kRedo = ".redo";
+        if (name.ends_with(kRedo) && known.contains(name.substr(0, name.size() - kRedo.size()))) {
+            image.redo_records.push_back(name);
+            continue;
+        }
         const bool temporary =
             !name.empty() && name.back() == '0' && known.contains(name.substr(0, name.size() - 1));
         (temporary ? image.leftovers : image.strangers).push_back(name);
@@ -434,6 +439,7 @@ DatabaseImage readImage(const fs::path& folder, std::vector<std::string>* missin
         }
     }
     std::sort(image.leftovers.begin(), image.leftovers.end());
+    std::sort(image.redo_records.begin(), image.redo_records.end());
     return image;
 }
 
@@ -810,8 +816,7 @@ std::vector<std::string> checkEqual(const DatabaseImage& actual, const DatabaseI
     return faults;
 }
 
-std::vector<std::string> checkCutShort(const DatabaseImage& actual, const Expectation& expected,
-                                       std::vector<std::string>& torn) {
+std::vector<std::string> checkCutShort(const DatabaseImage& actual, const Expectation& expected) {
     std::vector<std::string> faults;
     const DatabaseImage& before = expected.before;
     const DatabaseImage& after = expected.after;
@@ -842,13 +847,13 @@ std::vector<std::string> checkCutShort(const DatabaseImage& actual, const Expect
             if (as_before || as_after) {
                 continue;
             }
+            std::string text =
+                tableName(t) + " row " + std::to_string(i) + " is neither as before nor as after";
             if (i < a.size() &&
                 tornAtPage(x[i], i < b.size() ? b[i] : Bytes{}, a[i], i * row_size)) {
-                torn.push_back(tableName(t) + " row " + std::to_string(i));
-                continue;
+                text += " (its write was stopped at a page boundary)";
             }
-            std::string text =
-                tableName(t) + " row " + std::to_string(i) + " is neither as before nor as after:";
+            text += ":";
             if (i < b.size()) {
                 text += " vs before " + differenceText(x[i], b[i], t == kFilmsTable) + ";";
             }
@@ -873,6 +878,26 @@ std::vector<std::string> checkCutShort(const DatabaseImage& actual, const Expect
     return faults;
 }
 
+std::vector<std::string> tornRows(const DatabaseImage& actual, const Expectation& expected) {
+    std::vector<std::string> torn;
+    for (std::size_t t = 0; t < kTableCount; ++t) {
+        if (expected.replaced_table == t) {
+            continue;
+        }
+        const Rows& x = actual.tables[t];
+        const Rows& b = expected.before.tables[t];
+        const Rows& a = expected.after.tables[t];
+        for (std::size_t i = 0; i < std::min(x.size(), a.size()); ++i) {
+            const bool as_before = i < b.size() && x[i] == b[i];
+            if (!as_before && x[i] != a[i] &&
+                tornAtPage(x[i], i < b.size() ? b[i] : Bytes{}, a[i], i * rowSizeOf(t))) {
+                torn.push_back(tableName(t) + " row " + std::to_string(i));
+            }
+        }
+    }
+    return torn;
+}
+
 std::vector<std::string> checkInvariants(const DatabaseImage& image) {
     std::vector<std::string> faults;
     if (image.header.size() != kHeaderBytes) {
@@ -889,6 +914,9 @@ std::vector<std::string> checkInvariants(const DatabaseImage& image) {
         for (std::size_t i = 0; i < image.tables[t].size(); ++i) {
             const Bytes& row = image.tables[t][i];
             const std::string where = tableName(t) + " row " + std::to_string(i);
+            if (row.size() != rowSizeOf(t)) {
+                faults.push_back(where + " is partial: " + std::to_string(row.size()) + " bytes");
+            }
             const std::int32_t id = rowId(row);
             if (id != 0 && !ids.insert(id).second) {
                 faults.push_back(where + ": id " + std::to_string(id) + " issued twice");
@@ -898,6 +926,9 @@ std::vector<std::string> checkInvariants(const DatabaseImage& image) {
                                  std::to_string(image.lastIssuedId()));
             }
         }
+    }
+    for (const std::string& name : image.redo_records) {
+        faults.push_back("a redo record was left behind: " + name);
     }
     for (const std::string& name : image.strangers) {
         faults.push_back("unexpected file in the database folder: " + name);

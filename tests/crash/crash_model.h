@@ -50,6 +50,9 @@ struct DatabaseImage {
     std::map<std::string, CoverFile> covers;  // file name in the covers folder -> content
     // Files that a replacement in progress leaves: "<data file>0" and "<cover>0".
     std::vector<std::string> leftovers;
+    // Redo records of row writes, "<data file>.redo": a kill inside a command that writes rows
+    // leaves one, and opening the database finishes and removes it.
+    std::vector<std::string> redo_records;
     // Anything else in the folder that does not belong to a database.
     std::vector<std::string> strangers;
 
@@ -59,7 +62,7 @@ struct DatabaseImage {
     const Rows& details(DetailList list) const { return tables[tableOf(list)]; }
     std::int32_t lastIssuedId() const;
 
-    // Equal as far as the database goes (leftovers and strangers aside).
+    // Equal as far as the database goes (leftovers, redo records and strangers aside).
     bool sameData(const DatabaseImage& other) const;
 };
 
@@ -162,16 +165,20 @@ Expectation applyOperation(const Operation& op, const std::filesystem::path& dat
 
 // Why `actual` is not a state that `expected` allows (empty when it is). Each row must read as
 // before the command or as the command leaves it; a table a delete replaces must be whole as
-// before or as after; covers may only gain the command's complete copy. A row whose write the
-// kill stopped at a page boundary (see tornAtPage) is not a fault here but is named in `torn`.
-std::vector<std::string> checkCutShort(const DatabaseImage& actual, const Expectation& expected,
-                                       std::vector<std::string>& torn);
+// before or as after; covers may only gain the command's complete copy. `actual` is the database
+// as opened again, its redo records finished.
+std::vector<std::string> checkCutShort(const DatabaseImage& actual, const Expectation& expected);
+// The rows of `actual` that are the command's write stopped at a page boundary: new up to it and
+// as before beyond it (or absent, for an append). The kernel copies a write() into the page cache
+// page by page and stops at a fatal signal in between, so a kill can leave a row spanning pages
+// like this until its redo record is replayed. Named as "<table> row <n>".
+std::vector<std::string> tornRows(const DatabaseImage& actual, const Expectation& expected);
 // Why `actual` differs from `expected` exactly (empty when equal).
 std::vector<std::string> checkEqual(const DatabaseImage& actual, const DatabaseImage& expected);
-// Rules every database must keep whatever happened: whole rows (a torn append may leave the last
-// row partial), a whole header with the right version, film ids unique and never above the
-// header's counter, row ids unique within their table (0, a row being deleted, aside), nothing
-// strange in the folder.
+// Rules every database must keep whatever happened, once opened again: whole rows, a whole
+// header with the right version, film ids unique and never above the header's counter, row ids
+// unique within their table (0, a row being deleted, aside), no redo record left, nothing strange
+// in the folder.
 std::vector<std::string> checkInvariants(const DatabaseImage& image);
 
 }  // namespace ordavo::crash

@@ -234,6 +234,8 @@ int run(const fs::path& folder, const fs::path& work, std::uint64_t seed, std::u
     Database database(buildPaths(folder), sink);
     DetailTables tables(database);
     FilmTable film(database, tables);
+    // As the program opens a database (the supervisor has done so already, so this finds nothing).
+    database.recoverInterruptedWrites();
     if (!film.readRow(true)) {
         throw DriverError("the database is not intact at start");
     }

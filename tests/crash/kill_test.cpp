@@ -3,13 +3,15 @@
 //   - the file set is intact, the header whole, no table missing, nothing strange in the folder;
 //   - every command the journal shows as completed did exactly what the model says (the model
 //     is replayed command by command from the last checked state);
-//   - the command cut short left every row as it was before or as the command leaves it (a delete
-//     leaves its table whole as before or compacted), and a cover or export file is either absent
-//     or complete. The one exception is reported, counted and not failed: a kill that lands inside
-//     the write() of a row spanning pages can stop it at a page boundary (the kernel copies a
-//     write page by page and checks for a fatal signal in between), which no file API prevents;
-//     the row is then new up to that boundary and old beyond it;
-//   - film ids never go down or repeat, and no row id appears twice in a table;
+//   - the database is opened again as the program opens it, which finishes the row writes of the
+//     command cut short from their redo records; then that command has left every row as it was
+//     before or as the command leaves it (a delete leaves its table whole as before or
+//     compacted), and a cover or export file is either absent or complete. A row the kill left
+//     torn at a page boundary (a write() of a row spanning pages stopped between two pages, as
+//     the kernel allows) is counted before the database is opened, and is a fault if it is still
+//     there after;
+//   - film ids never go down or repeat, no row id appears twice in a table, every row is whole,
+//     and no redo record is left once the database has been opened;
 //   - a temporary file left by the kill does not stop the next run of the driver, which checks
 //     every command it completes against the model as well.
 // The database found after a kill becomes the model's state for the next round. The sequence of
@@ -38,6 +40,7 @@
 #include "crash_model.h"
 #include "storage/database.h"
 #include "storage/message_sink.h"
+#include "storage/row_redo.h"
 
 #ifndef ORDAVO_KILL_DRIVER
 #define ORDAVO_KILL_DRIVER "ordavo-kill-driver"
@@ -118,7 +121,9 @@ struct Tally {
     std::uint64_t cut_writes = 0;     // kills that cut a command writing to the database
     std::uint64_t kills_between = 0;  // kills with no command in flight
     std::uint64_t leftovers = 0;      // temporary files that a kill left behind
-    std::uint64_t torn = 0;           // rows whose write a kill stopped between two pages
+    std::uint64_t redo_finished = 0;  // redo records whose writes the reopening finished
+    std::uint64_t redo_dropped = 0;   // redo records the kill had torn, dropped by the reopening
+    std::uint64_t torn = 0;           // rows a kill left torn between two pages, before reopening
     std::map<std::string, std::uint64_t> cut_by_kind;
 };
 
@@ -221,8 +226,28 @@ int run(const Options& options) {
         }
         ++tally.kills;
 
-        // Replay the completed commands on the model; check the one cut short.
+        // Open the database again as the program does, which finishes what the kill cut short.
+        // What the kill left is kept for the count of torn rows when there was anything to finish.
         std::vector<std::string> faults;
+        const DatabasePaths paths = buildPaths(database);
+        std::size_t records = 0;
+        for (std::size_t t = 0; t < kTableCount; ++t) {
+            records += hasRowRedo(paths.file(dataFileOf(t))) ? 1 : 0;
+        }
+        std::optional<DatabaseImage> unopened;
+        if (records > 0) {
+            unopened = readImage(database);
+        }
+        Database reopened(paths, sink);
+        if (reopened.checkFileSet() != DatabaseState::Intact || !reopened.versionMatches()) {
+            faults.push_back("the core does not see an intact, writable database");
+        } else {
+            const std::size_t finished = reopened.recoverInterruptedWrites();
+            tally.redo_finished += finished;
+            tally.redo_dropped += records - std::min(records, finished);
+        }
+
+        // Replay the completed commands on the model; check the one cut short.
         Session session = startSession(model);
         const std::vector<JournalEntry> entries = readJournal(journal);
         std::optional<Operation> in_flight;
@@ -244,13 +269,11 @@ int run(const Options& options) {
             DatabaseImage expected_image = model;
             const Expectation expected = applyOperation(op, database, expected_image, session);
             actual = readImage(database, &missing);
-            std::vector<std::string> torn;
-            faults = checkCutShort(actual, expected, torn);
-            for (const std::string& row : torn) {
-                ++tally.torn;
-                std::fprintf(stderr, "kill %llu cut the write of %s at a page boundary (%s)\n",
-                             static_cast<unsigned long long>(tally.kills), row.c_str(),
-                             op.describe().c_str());
+            if (unopened) {
+                tally.torn += tornRows(*unopened, expected).size();
+            }
+            for (std::string& fault : checkCutShort(actual, expected)) {
+                faults.push_back(std::move(fault));
             }
             if (op.kind == OpKind::Export && fs::exists(exportPath(work, op.index)) &&
                 readBytes(exportPath(work, op.index)) !=
@@ -265,7 +288,9 @@ int run(const Options& options) {
         if (!in_flight) {
             ++tally.kills_between;
             actual = readImage(database, &missing);
-            faults = checkEqual(actual, model);
+            for (std::string& fault : checkEqual(actual, model)) {
+                faults.push_back(std::move(fault));
+            }
         }
         for (const std::string& name : missing) {
             faults.push_back(name + " is missing");
@@ -277,10 +302,6 @@ int run(const Options& options) {
             faults.push_back("the header's last issued id went down from " +
                              std::to_string(last_id) + " to " +
                              std::to_string(actual.lastIssuedId()));
-        }
-        Database reopened(buildPaths(database), sink);
-        if (reopened.checkFileSet() != DatabaseState::Intact || !reopened.versionMatches()) {
-            faults.push_back("the core does not see an intact, writable database");
         }
         for (const std::string& name : actual.leftovers) {
             if (std::find(model.leftovers.begin(), model.leftovers.end(), name) ==
@@ -314,14 +335,17 @@ int run(const Options& options) {
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::printf(
         "%llu kills survived in %.1f s (seed %llu): %llu commands verified, %llu kills cut a "
-        "command that writes, %llu fell between commands, %llu temporary files left behind, %llu "
-        "rows torn at a page boundary; %zu films and last id %d at the end\n",
+        "command that writes, %llu fell between commands, %llu temporary files left behind; "
+        "reopening finished %llu redo records and dropped %llu torn ones, and made whole %llu rows "
+        "torn at a page boundary; %zu films and last id %d at the end\n",
         static_cast<unsigned long long>(tally.kills), seconds,
         static_cast<unsigned long long>(options.seed),
         static_cast<unsigned long long>(tally.verified),
         static_cast<unsigned long long>(tally.cut_writes),
         static_cast<unsigned long long>(tally.kills_between),
         static_cast<unsigned long long>(tally.leftovers),
+        static_cast<unsigned long long>(tally.redo_finished),
+        static_cast<unsigned long long>(tally.redo_dropped),
         static_cast<unsigned long long>(tally.torn), model.films().size(), model.lastIssuedId());
     std::printf("cut commands:");
     for (const auto& [kind, count] : tally.cut_by_kind) {
