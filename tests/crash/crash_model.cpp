@@ -664,15 +664,9 @@ fs::path exportPath(const fs::path& work, std::uint64_t index) {
     return work / "exports" / ("eksport nr " + std::to_string(index) + ".csv");
 }
 
-void exportOrStop(const DatabasePaths& database, const fs::path& file, const Operation& op,
-                  std::int32_t film_id) {
-    try {
-        ExportCsv(database, file, op.scope, film_id, op.sections, "UTF-8");
-    } catch (const ExportError& error) {
-        if (error.kind() != ExportError::Kind::Unrepresentable) {
-            throw;
-        }
-    }
+void runExport(const DatabasePaths& database, const fs::path& file, const Operation& op,
+               std::int32_t film_id) {
+    ExportCsv(database, file, op.scope, film_id, op.sections, "UTF-8");
 }
 
 Expectation applyOperation(const Operation& op, const fs::path& database_folder,

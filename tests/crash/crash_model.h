@@ -145,11 +145,10 @@ Bytes coverContent(const std::string& name, int variant);
 // Where an export command writes, inside the work folder's "exports" folder.
 std::filesystem::path exportPath(const std::filesystem::path& work, std::uint64_t index);
 
-// Runs an export command. A row torn by an earlier kill may hold half of a surrogate pair, at
-// which the export stops with the text before it (ExportError, Unrepresentable); that stop is
-// the export's answer to such a row and is not thrown on. Any other error is.
-void exportOrStop(const DatabasePaths& database, const std::filesystem::path& file,
-                  const Operation& op, std::int32_t film_id);
+// Runs an export command. Every error is thrown on: no kill leaves a row torn, so no row holds
+// half of a surrogate pair at which a UTF-8 export would stop.
+void runExport(const DatabasePaths& database, const std::filesystem::path& file,
+               const Operation& op, std::int32_t film_id);
 
 // What a database killed during a command may hold.
 struct Expectation {

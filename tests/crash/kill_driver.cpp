@@ -202,7 +202,7 @@ void execute(const Operation& op, const fs::path& work, Database& database, Film
             break;
         }
         case OpKind::Export:
-            exportOrStop(database.paths(), exportPath(work, op.index), op, film.current().id);
+            runExport(database.paths(), exportPath(work, op.index), op, film.current().id);
             break;
     }
 }

@@ -111,7 +111,7 @@ Bytes referenceExport(const DatabaseImage& image, const Operation& op, std::int3
     fs::remove_all(folder);
     writeImage(image, folder);
     const fs::path file = scratch / "reference.csv";
-    exportOrStop(buildPaths(folder), file, op, film_id);
+    runExport(buildPaths(folder), file, op, film_id);
     return readBytes(file);
 }
 
