@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <map>
+#include <mutex>
 
 namespace ordavo {
 
@@ -18,6 +19,9 @@ struct TableRecord {
     std::deque<Write> writes;
 };
 
+// A search may read ahead on a worker thread while the window's thread writes.
+std::mutex g_mutex;
+
 std::map<std::filesystem::path, TableRecord>& records() {
     static std::map<std::filesystem::path, TableRecord> all;
     return all;
@@ -26,12 +30,14 @@ std::map<std::filesystem::path, TableRecord>& records() {
 }  // namespace
 
 std::uint64_t OwnRowWrites::position(const std::filesystem::path& table) {
+    const std::lock_guard lock(g_mutex);
     const TableRecord& record = records()[table];
     return record.first + record.writes.size();
 }
 
 void OwnRowWrites::record(const std::filesystem::path& table, const FileStamp& before,
                           const FileStamp& after, std::uint64_t row) {
+    const std::lock_guard lock(g_mutex);
     TableRecord& record = records()[table];
     record.writes.push_back({before, after, row});
     if (record.writes.size() > kKept) {
@@ -43,6 +49,7 @@ void OwnRowWrites::record(const std::filesystem::path& table, const FileStamp& b
 std::optional<std::vector<std::uint64_t>> OwnRowWrites::rowsSince(
     const std::filesystem::path& table, std::uint64_t position, const FileStamp& from,
     const FileStamp& to) {
+    const std::lock_guard lock(g_mutex);
     const TableRecord& record = records()[table];
     if (position < record.first || position > record.first + record.writes.size()) {
         return std::nullopt;

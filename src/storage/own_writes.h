@@ -12,7 +12,7 @@ namespace ordavo {
 // The rows this process wrote into its tables, each with the table's stamp just before and just
 // after the write. Something derived from a table (the texts a search keeps) can then catch up
 // with our own writes by reading only the rows written, instead of the whole table, as long as
-// nothing else changed the table in between. File operations run on one thread.
+// nothing else changed the table in between. Safe to use from several threads.
 class OwnRowWrites {
 public:
     // Where the record of `table` stands now; pass it to rowsSince() later.
