@@ -365,11 +365,8 @@ private:
         }
         const std::u16string& line = m_writer.line();
         const std::size_t at = *failed;
-        Stop stop{ExportError::Kind::Unrepresentable, place, {}, line.substr(at, 1), {}, {}};
-        const bool high = line[at] >= 0xD800 && line[at] <= 0xDBFF;
-        if (high && at + 1 < line.size() && line[at + 1] >= 0xDC00 && line[at + 1] <= 0xDFFF) {
-            stop.units = line.substr(at, 2);
-        }
+        Stop stop{ExportError::Kind::Unrepresentable,        place, {},
+                  line.substr(at, characterUnits(line, at)), {},    {}};
         const std::size_t column = m_writer.columnAt(at);
         if (place.section != nullptr && place.kind != LinePlace::Title &&
             column < place.section->columns.size()) {

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "export/unicode_text.h"
+
 namespace ordavo {
 
 namespace {
@@ -16,18 +18,6 @@ iconv_t handle(void* converter) {
 }
 
 constexpr std::uint32_t kThroughIconv = 0xFFFFFFFF;
-
-bool isSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDFFF;
-}
-
-bool isHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool isLowSurrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
 
 }  // namespace
 
@@ -78,7 +68,7 @@ bool TextEncoder::hasShiftStates() {
 
 void TextEncoder::learn(char16_t unit) {
     std::uint32_t entry = kThroughIconv;
-    if (!isSurrogate(unit)) {
+    if (!isHighSurrogate(unit) && !isLowSurrogate(unit)) {
         ByteBuffer bytes;
         if (convert(std::u16string_view(&unit, 1), bytes) == 1 && bytes.size() >= 1 &&
             bytes.size() <= 3) {
@@ -126,8 +116,7 @@ std::size_t TextEncoder::append(std::u16string_view text, ByteBuffer& out) {
         }
         // A pair of surrogates, or a character kept out of the table: iconv converts it, or
         // tells where the conversion stops.
-        const std::size_t span =
-            isHighSurrogate(text[i]) && i + 1 < text.size() && isLowSurrogate(text[i + 1]) ? 2 : 1;
+        const std::size_t span = characterUnits(text, i);
         const std::size_t done = convert(text.substr(i, span), out);
         if (done < span) {
             return i + done;

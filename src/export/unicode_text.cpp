@@ -6,13 +6,6 @@ namespace ordavo {
 
 namespace {
 
-bool isHighSurrogate(char32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool isLowSurrogate(char32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 void appendUtf8(char32_t code_point, std::string& out) {
     if (code_point < 0x80) {
         out.push_back(static_cast<char>(code_point));

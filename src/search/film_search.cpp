@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -80,15 +81,11 @@ public:
         const std::int64_t started = nowNs();
         FieldTexts texts = scan(table, field);
         const FileStamp after = stampOf(table);
-        if (after != stamp) {
-            // Written while being read: what was read stands for this search only.
-            forget();
-            m_uncached = std::move(texts);
-            return m_uncached;
-        }
         m_validity.recordRead(after, started);
-        if (!m_validity.trusts(after)) {
-            forget();  // racy: a later write could share the stamp
+        if (after != stamp || !m_validity.trusts(after)) {
+            // Written while being read, or so recently that a later write could share the stamp:
+            // what was read stands for this search only.
+            forget();
             m_uncached = std::move(texts);
             return m_uncached;
         }
@@ -118,17 +115,20 @@ private:
         const std::uint64_t length = static_cast<std::uint64_t>(stamp.size);
         const std::size_t rows =
             static_cast<std::size_t>((length + kFilmRowSize - 1) / kFilmRowSize);
+        // Every kept field was read at the same stamp, so all hold the same number of rows.
+        const std::size_t kept_rows =
+            m_fields.empty() ? rows : m_fields.begin()->second.ends.size();
+        if (rows < kept_rows) {
+            return false;
+        }
+        std::set<std::size_t> reread(written->begin(), written->end());
+        for (std::size_t row = kept_rows; row < rows; ++row) {
+            reread.insert(row);  // rows the table grew by
+        }
         for (auto& [field_info, texts] : m_fields) {
-            const FilmFieldInfo& field = *field_info;
             std::map<std::size_t, std::u16string> changed;
-            for (std::uint64_t row : *written) {
-                changed[static_cast<std::size_t>(row)];
-            }
-            for (std::size_t row = texts.ends.size(); row < rows; ++row) {
-                changed[row];  // rows the table grew by
-            }
-            for (auto& [row, text] : changed) {
-                if (!readField(table, length, row, field, text)) {
+            for (std::size_t row : reread) {
+                if (!readField(table, length, row, *field_info, changed[row])) {
                     return false;
                 }
             }
