@@ -26,8 +26,10 @@ void copyWithCp(benchmark::State& state, const std::filesystem::path& table, boo
 class NullHandover : public PageHandover {
 public:
     void clearList(DetailList) override {}
+    void forgetRows(DetailList) override {}
     void loadRows(DetailList, std::int32_t) override {}
     void saveRows(DetailList, std::int32_t) override {}
+    std::int32_t largestFilmId() override { return 0; }
 };
 
 }  // namespace ordavo::bench

@@ -108,6 +108,8 @@ Rows listRows(DetailTables& lists, DetailList list) {
 // SaveRows by the rules, on the file's rows.
 void modelSave(Rows& file, const Rows& entries, bool pending, std::size_t row_size) {
     const std::size_t start_rows = file.size();
+    // The pending new row is only ever appended, never matched against stored rows.
+    const std::size_t matched = pending ? entries.size() - 1 : entries.size();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (file.empty()) {
             file.push_back(entries[i]);
@@ -116,7 +118,7 @@ void modelSave(Rows& file, const Rows& entries, bool pending, std::size_t row_si
             }
             continue;
         }
-        for (std::size_t p = 0; p < start_rows; ++p) {
+        for (std::size_t p = 0; i < matched && p < start_rows; ++p) {
             if (int32At(padded(file[p], row_size), 0) == int32At(entries[i], 0)) {
                 file[p] = entries[i];
             }

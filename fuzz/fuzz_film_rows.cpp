@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "export/unicode_text.h"
 #include "fuzz_support.h"
 #include "storage/database.h"
 #include "storage/film_table.h"
 #include "storage/filter_state.h"
 #include "storage/text_field.h"
+#include "storage/unicode_text.h"
 #include "tabs/detail_tables.h"
 
 using namespace ordavo;

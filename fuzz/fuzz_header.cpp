@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "export/unicode_text.h"
 #include "fuzz_support.h"
 #include "storage/database.h"
 #include "storage/text_field.h"
+#include "storage/unicode_text.h"
 
 using namespace ordavo;
 using namespace ordavo::fuzz;

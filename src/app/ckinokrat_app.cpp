@@ -6,6 +6,7 @@
 #include <clocale>
 
 #include "app/ckinokrat_dlg.h"
+#include "storage/posix_file.h"
 
 namespace ordavo {
 
@@ -18,6 +19,7 @@ void installPolishTranslation(QCoreApplication& app) {
 }
 
 CKinokratApp::CKinokratApp(int& argc, char** argv) : QApplication(argc, argv) {
+    ignoreFileSizeSignal();
     setApplicationName(QStringLiteral("Ordavo"));
     setWindowIcon(QIcon(QStringLiteral(":/ordavo/app_icon.png")));
     std::setlocale(LC_ALL, "");

@@ -7,12 +7,12 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "export/unicode_text.h"
 #include "storage/database.h"
 #include "storage/film_record.h"
 #include "storage/row_chunks.h"
 #include "storage/row_redo.h"
 #include "storage/text_field.h"
+#include "storage/unicode_text.h"
 #include "tabs/detail_rows.h"
 
 namespace ordavo::cli {

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "storage/database_header.h"
+#include "storage/file_error.h"
 #include "storage/film_record.h"
 #include "tabs/detail_rows.h"
 
@@ -63,7 +64,8 @@ DatabasePaths databaseIn(std::string_view folder) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (error && error != std::errc::no_such_file_or_directory) {
-        throw CliError("nie można odczytać folderu " + inQuotes(folder) + ": " + error.message());
+        throw CliError("nie można odczytać folderu " + inQuotes(folder) + ": " +
+                       polishReason(error.value()));
     }
     if (!std::filesystem::exists(status)) {
         throw CliError("folder " + inQuotes(folder) + " nie istnieje");
@@ -73,7 +75,8 @@ DatabasePaths databaseIn(std::string_view folder) {
     }
     std::filesystem::directory_iterator probe(path, error);
     if (error) {
-        throw CliError("nie można odczytać folderu " + inQuotes(folder) + ": " + error.message());
+        throw CliError("nie można odczytać folderu " + inQuotes(folder) + ": " +
+                       polishReason(error.value()));
     }
     return buildPaths(path);
 }

@@ -2,10 +2,10 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
-#include "export/unicode_text.h"
 #include "storage/database.h"
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
+#include "storage/unicode_text.h"
 
 namespace ordavo::cli {
 

@@ -10,6 +10,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "storage/file_error.h"
+#include "storage/posix_file.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ int fail(std::string_view command, const std::string& message, int exit_code) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ordavo::ignoreFileSizeSignal();
     // The locale gives the export its default character set and the system's error texts.
     std::setlocale(LC_CTYPE, "");
     std::setlocale(LC_MESSAGES, "");
@@ -80,8 +82,9 @@ int main(int argc, char** argv) {
             return fail(command.name, error.what(), error.exitCode());
         } catch (const ordavo::FileError& error) {
             return fail(command.name,
-                        "nie można odczytać pliku " + ordavo::cli::inQuotes(error.path().string()) +
-                            ": " + error.systemReason(),
+                        "nie można " + std::string(ordavo::polishOperation(error.operation())) +
+                            " " + ordavo::cli::inQuotes(error.path().string()) + ": " +
+                            error.polishReason(),
                         ordavo::cli::kExitError);
         } catch (const std::exception& error) {
             return fail(command.name, error.what(), ordavo::cli::kExitError);

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "export/text_encoder.h"
-#include "export/unicode_text.h"
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
 #include "storage/film_record.h"
 #include "storage/posix_file.h"
 #include "storage/row_chunks.h"
+#include "storage/unicode_text.h"
 #include "tabs/detail_rows.h"
 
 namespace ordavo {
@@ -322,7 +322,7 @@ public:
                       {LinePlace::Title, &section},
                       {},
                       {},
-                      error.systemReason(),
+                      error.polishReason(),
                       path};
             return stop;
         }
@@ -458,7 +458,7 @@ void writeThroughTemporary(const std::filesystem::path& path,
             write(out);
         }
         if (::rename(temp.c_str(), path.c_str()) != 0) {
-            throw FileError(path, "rename", errno);
+            throw FileError(path, FileOperation::Rename, errno);
         }
     } catch (...) {
         ::unlink(temp.c_str());  // best effort; a leftover is overwritten next time
@@ -505,11 +505,11 @@ void ExportCsv(const DatabasePaths& database, const std::filesystem::path& path,
         if (!created) {
             throw ExportError(ExportError::Kind::CannotCreate,
                               "Nie można utworzyć pliku eksportu " + inQuotesPath(path) + ": " +
-                                  error.systemReason() + ". Nic nie zostało wyeksportowane.");
+                                  error.polishReason() + ". Nic nie zostało wyeksportowane.");
         }
         throw ExportError(ExportError::Kind::CannotWrite,
                           "Nie można zapisać pliku eksportu " + inQuotesPath(path) + ": " +
-                              error.systemReason() + ". Eksport nie został zapisany.");
+                              error.polishReason() + ". Eksport nie został zapisany.");
     }
     if (stop) {
         throw ExportError(stop->kind, stopMessage(*stop, path, charset_name));

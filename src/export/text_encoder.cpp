@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "export/unicode_text.h"
+#include "storage/unicode_text.h"
 
 namespace ordavo {
 

@@ -1,11 +1,14 @@
 #include "storage/database.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "storage/database_lock.h"
 #include "storage/file_error.h"
@@ -13,6 +16,7 @@
 #include "storage/posix_file.h"
 #include "storage/row_redo.h"
 #include "storage/text_field.h"
+#include "storage/unicode_text.h"
 
 namespace ordavo {
 
@@ -25,17 +29,31 @@ constexpr std::array<DataFile, kDataFileCount> kImportOrder = {
     DataFile::LoansTo, DataFile::LoansFrom, DataFile::Locations,
 };
 
-// The length of the file at `path`, or nothing when there is none. Throws FileError when the
-// system cannot tell.
-std::optional<std::uint64_t> lengthOf(const std::filesystem::path& path) {
+// What the file-set check finds at a data file's path.
+struct Presence {
+    bool exists = false;
+    bool regular = false;
+    std::uint64_t length = 0;
+};
+
+// Throws FileError when the system cannot tell.
+Presence presenceOf(const std::filesystem::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
-        return static_cast<std::uint64_t>(info.st_size);
+        return {true, S_ISREG(info.st_mode), static_cast<std::uint64_t>(info.st_size)};
     }
     if (errno == ENOENT || errno == ENOTDIR) {
-        return std::nullopt;
+        return {};
     }
-    throw FileError(path, "stat", errno);
+    throw FileError(path, FileOperation::Stat, errno);
+}
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) {
+        joined += (joined.empty() ? "" : ", ") + name;
+    }
+    return joined;
 }
 
 void writeHeader(const std::filesystem::path& path, const DatabaseHeader& header) {
@@ -57,22 +75,37 @@ Database::Database(DatabasePaths paths, MessageSink& messages)
     : m_paths(std::move(paths)), m_messages(messages) {}
 
 DatabaseState Database::checkFileSet() const {
+    std::string message;
+    const DatabaseState state = fileSetState(&message);
+    if (state == DatabaseState::Damaged) {
+        m_messages.showMessage(message, kAppTitle);
+    }
+    return state;
+}
+
+DatabaseState Database::fileSetState(std::string* damage_message) const {
     std::size_t present = 0;
     bool header_present = false;
     bool tables_hold_rows = false;
+    std::vector<std::string> missing;
+    std::vector<std::string> not_regular;
     for (DataFile file : kAllDataFiles) {
-        const std::optional<std::uint64_t> length = lengthOf(m_paths.file(file));
-        if (!length) {
+        const Presence found = presenceOf(m_paths.file(file));
+        if (!found.exists) {
+            missing.emplace_back(fileName(file));
             continue;
         }
         ++present;
+        if (!found.regular) {
+            not_regular.emplace_back(fileName(file));
+        }
         if (file == DataFile::Header) {
             header_present = true;
-        } else if (*length > 0) {
+        } else if (found.length > 0 || !found.regular) {
             tables_hold_rows = true;
         }
     }
-    if (present == kDataFileCount) {
+    if (present == kDataFileCount && not_regular.empty()) {
         return DatabaseState::Intact;
     }
     // A creation writes the empty tables first and the header last, so one cut short leaves no
@@ -80,7 +113,18 @@ DatabaseState Database::checkFileSet() const {
     if (present == 0 || (!header_present && !tables_hold_rows)) {
         return DatabaseState::Absent;
     }
-    m_messages.showMessage(kDamagedDatabaseMessage, kAppTitle);
+    if (damage_message) {
+        std::string& message = *damage_message;
+        message = kDamagedDatabaseMessage;
+        message += "\n\nKatalog bazy danych: " + m_paths.database_folder.string();
+        if (!missing.empty()) {
+            message += "\nBrakujące pliki: " + joinNames(missing) + ".";
+        }
+        if (!not_regular.empty()) {
+            message += "\nTo nie są zwykłe pliki (lecz np. katalogi lub potoki): " +
+                       joinNames(not_regular) + ".";
+        }
+    }
     return DatabaseState::Damaged;
 }
 
@@ -100,6 +144,75 @@ bool Database::versionMatches() const {
         return false;  // a header without its counter cannot issue ids safely
     }
     return readText(header.version) == kDatabaseVersion;
+}
+
+bool Database::heldElsewhere() const {
+    return DatabaseHold::heldElsewhere(m_paths);
+}
+
+WriteRefusal Database::writeRefusal() const {
+    if (fileSetState() != DatabaseState::Intact) {
+        return WriteRefusal::NotIntact;
+    }
+    PosixFile file(m_paths.file(DataFile::Header), PosixFile::Mode::Read);
+    DatabaseHeader header;
+    std::memset(&header, 0, sizeof header);
+    if (file.readAt(&header, sizeof header, 0) != sizeof header) {
+        return WriteRefusal::ShortHeader;
+    }
+    if (readText(header.version) != kDatabaseVersion) {
+        return WriteRefusal::OtherVersion;
+    }
+    if (heldElsewhere()) {
+        return WriteRefusal::HeldElsewhere;
+    }
+    if (::access(m_paths.database_folder.c_str(), W_OK) != 0) {
+        return WriteRefusal::NotWritable;
+    }
+    for (DataFile data_file : kAllDataFiles) {
+        if (::access(m_paths.file(data_file).c_str(), W_OK) != 0) {
+            return WriteRefusal::NotWritable;
+        }
+    }
+    return WriteRefusal::None;
+}
+
+std::string Database::writeRefusalMessage(WriteRefusal refusal) const {
+    const std::string folder = m_paths.database_folder.string();
+    const std::string header = m_paths.file(DataFile::Header).string();
+    const std::string tail = " Program pokazuje dane, ale nie zapisze w niej żadnej zmiany.";
+    switch (refusal) {
+        case WriteRefusal::None:
+            return {};
+        case WriteRefusal::NotIntact: {
+            std::string damage;
+            if (fileSetState(&damage) == DatabaseState::Damaged) {
+                return damage;
+            }
+            return "W katalogu " + folder + " nie ma bazy danych." + tail;
+        }
+        case WriteRefusal::ShortHeader:
+            return "Plik nagłówka bazy danych " + header +
+                   " jest niepełny (krótszy niż 36 bajtów), więc nie można z niego wydawać "
+                   "identyfikatorów filmów." +
+                   tail;
+        case WriteRefusal::OtherVersion: {
+            const std::u16string version(readText(readHeader().version));
+            return "Plik nagłówka bazy danych " + header + " podaje wersję „" + toUtf8(version) +
+                   "”, a Ordavo zapisuje tylko bazy w wersji 1.0.2.0." + tail;
+        }
+        case WriteRefusal::HeldElsewhere:
+            return "Baza danych w katalogu " + folder +
+                   " jest otwarta w innej uruchomionej kopii programu Ordavo. Ta kopia tylko ją "
+                   "pokazuje i niczego w niej nie zapisze; zmiany wprowadzaj w tamtej kopii, a "
+                   "po jej zamknięciu otwórz bazę ponownie.";
+        case WriteRefusal::NotWritable:
+            return "Baza danych w katalogu " + folder +
+                   " jest tylko do odczytu (brak uprawnień do zapisu w katalogu lub w jego "
+                   "plikach albo system plików tylko do odczytu)." +
+                   tail;
+    }
+    return {};
 }
 
 void Database::createMissing(bool at_startup) {
@@ -167,13 +280,14 @@ bool Database::importFromWorkingFolder() {
     return true;
 }
 
-std::optional<std::int32_t> Database::issueFilmId() {
+std::optional<std::int32_t> Database::issueFilmId(std::int32_t largest_taken) {
     DatabaseHeader header = readHeader();
-    if (header.last_id < 0 || header.last_id == std::numeric_limits<std::int32_t>::max()) {
+    const std::int32_t base = std::max(header.last_id, largest_taken);
+    if (header.last_id < 0 || base == std::numeric_limits<std::int32_t>::max()) {
         m_messages.showMessage(kFilmIdsExhaustedMessage, kAppTitle);
         return std::nullopt;
     }
-    header.last_id += 1;
+    header.last_id = base + 1;
     writeHeader(m_paths.file(DataFile::Header), header);
     return header.last_id;
 }

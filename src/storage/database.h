@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "storage/database_header.h"
 #include "storage/database_paths.h"
@@ -29,6 +30,16 @@ inline constexpr std::string_view kFilmIdsExhaustedMessage =
     "Nie można dodać nowego filmu: licznik identyfikatorów w pliku KR.kr jest wyczerpany lub "
     "uszkodzony.";
 
+// Why the database cannot be written, if it cannot.
+enum class WriteRefusal {
+    None,
+    NotIntact,      // files missing or not regular files, or no database at all
+    ShortHeader,    // "KR.kr" shorter than 36 bytes: no counter to issue ids from
+    OtherVersion,   // a version text other than "1.0.2.0"
+    HeldElsewhere,  // another running copy of the program has the database open
+    NotWritable,    // the folder or a file may not be written (permissions, read-only mount)
+};
+
 // The working database: its paths and the operations on its file set and header.
 // Every file is opened, used and closed within one call; failures throw FileError.
 class Database {
@@ -37,17 +48,33 @@ public:
 
     const DatabasePaths& paths() const { return m_paths; }
     // Switches to another folder (the caller has built and checked the paths).
-    void setPaths(DatabasePaths paths) { m_paths = std::move(paths); }
+    void setPaths(DatabasePaths paths) {
+        m_paths = std::move(paths);
+        ++m_generation;
+    }
+    // Changes with every setPaths, so that what was read from one database (a film's detail
+    // rows) is never written into the next.
+    std::uint64_t generation() const { return m_generation; }
     MessageSink& messages() const { return m_messages; }
 
     // Intact, Absent or Damaged by the existence of the nine data files (and, when the header
     // is missing, whether the tables that exist hold anything); shows the damage message each
     // time it finds a Damaged set.
     DatabaseState checkFileSet() const;
+    // The same without a message; with `damage_message`, fills it for a Damaged set with the
+    // message checkFileSet shows, which names the folder and the missing or odd files.
+    DatabaseState fileSetState(std::string* damage_message = nullptr) const;
 
     // Whether the header's version text is "1.0.2.0" and the header is whole (36 bytes), so that
     // the database may be written. False for a missing or short header.
     bool versionMatches() const;
+
+    // Whether another running copy of the program holds the database (see DatabaseHold).
+    bool heldElsewhere() const;
+    // Whether, and why not, this program may write the database now. Quiet: shows nothing.
+    WriteRefusal writeRefusal() const;
+    // The Polish message that tells the user why nothing can be stored, naming the file or folder.
+    std::string writeRefusalMessage(WriteRefusal refusal) const;
 
     // Creates what an empty database lacks: the folder (only at start-up, one level), the covers
     // folder, empty tables, and last a new header. Existing files are never touched.
@@ -66,15 +93,18 @@ public:
     // made so far and throws. Returns whether the import took place.
     bool importFromWorkingFolder();
 
-    // Takes the next film id from the header (last_id + 1) and stores it back. Refuses (nullopt,
-    // with a message) when the counter cannot grow to a positive id: ids never wrap or repeat.
-    std::optional<std::int32_t> issueFilmId();
+    // Takes the next film id from the header and stores it back: last_id + 1, or, when the table
+    // holds larger ids than the counter knows of (a header restored from an older copy),
+    // `largest_taken` + 1. Refuses (nullopt, with a message) when the counter cannot grow to a
+    // positive id: ids never wrap or repeat.
+    std::optional<std::int32_t> issueFilmId(std::int32_t largest_taken = 0);
 
     // The header as stored; a short header reads with zeros in the missing bytes.
     DatabaseHeader readHeader() const;
 
 private:
     DatabasePaths m_paths;
+    std::uint64_t m_generation = 0;
     MessageSink& m_messages;
 };
 

@@ -16,11 +16,23 @@ std::filesystem::path workingFolder() {
     std::vector<char> buffer(4096);
     while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
         if (errno != ERANGE) {
-            throw FileError(".", "get working folder", errno);
+            throw FileError(".", FileOperation::GetWorkingFolder, errno);
         }
         buffer.resize(buffer.size() * 2);
     }
     return std::filesystem::path(buffer.data());
+}
+
+// The folder as the system resolves it: symbolic links followed before "..", so that "link/.."
+// is the folder above the link's target, not the folder holding the link. A part that does not
+// exist yet is appended as written, without "." and "..".
+std::filesystem::path resolved(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::weakly_canonical(folder, error);
+    if (error) {
+        throw FileError(folder, FileOperation::Stat, error.value());
+    }
+    return path;
 }
 
 }  // namespace
@@ -51,10 +63,10 @@ std::string_view fileName(DataFile file) {
 
 DatabasePaths buildPaths(const std::optional<std::filesystem::path>& chosen_folder) {
     DatabasePaths paths;
-    std::filesystem::path folder =
-        chosen_folder ? *chosen_folder : workingFolder() / std::string(kDefaultDatabaseFolderName);
+    std::filesystem::path folder = chosen_folder
+                                       ? resolved(*chosen_folder)
+                                       : workingFolder() / std::string(kDefaultDatabaseFolderName);
     // One trailing separator, whatever the chosen folder ended in.
-    folder = folder.lexically_normal();
     if (folder.has_filename()) {
         folder += std::filesystem::path::preferred_separator;
     }

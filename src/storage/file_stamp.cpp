@@ -21,7 +21,7 @@ std::int64_t toNs(const timespec& time) {
 FileStamp stampOf(const PosixFile& file) {
     struct stat info {};
     if (::fstat(file.descriptor(), &info) != 0) {
-        throw FileError(file.path(), "stat", errno);
+        throw FileError(file.path(), FileOperation::Stat, errno);
     }
     return {info.st_dev, info.st_ino, static_cast<std::int64_t>(info.st_size), toNs(info.st_mtim),
             toNs(info.st_ctim)};

@@ -1,5 +1,6 @@
 #include "storage/film_record.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -31,6 +32,14 @@ FilmRecord zeroFilmRecord() {
     FilmRecord record;
     std::memset(&record, 0, sizeof record);
     return record;
+}
+
+void clearUnusedUnits(FilmRecord& record) {
+    for (const FilmFieldInfo& info : kFilmFields) {
+        char16_t* units = fieldData(record, info);
+        const std::size_t end = readText(units, info.capacity).size();
+        std::fill(units + end, units + info.capacity, u'\0');
+    }
 }
 
 void emptyFilmRecord(FilmRecord& record) {

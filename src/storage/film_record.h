@@ -205,5 +205,8 @@ FilmRecord zeroFilmRecord();
 // Empties the buffer as a new film or a database switch does: the first unit of every text field
 // becomes NUL (what follows stays), and `id` becomes 0.
 void emptyFilmRecord(FilmRecord& record);
+// Zeroes the units after each text field's NUL, so that a row written from the buffer carries no
+// text of a film it held before.
+void clearUnusedUnits(FilmRecord& record);
 
 }  // namespace ordavo

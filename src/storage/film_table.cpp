@@ -1,6 +1,8 @@
 #include "storage/film_table.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "storage/database.h"
@@ -11,6 +13,8 @@
 #include "storage/page_handover.h"
 #include "storage/row_copier.h"
 #include "storage/row_redo.h"
+#include "storage/text_field.h"
+#include "storage/unicode_text.h"
 
 namespace ordavo {
 
@@ -69,7 +73,29 @@ const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
 }
 
 bool FilmTable::writable() const {
-    return m_database.checkFileSet() == DatabaseState::Intact && m_database.versionMatches();
+    return m_database.checkFileSet() == DatabaseState::Intact && m_database.versionMatches() &&
+           !m_database.heldElsewhere();
+}
+
+bool FilmTable::locateCurrentRow(const PosixFile& table) {
+    const std::vector<std::int32_t>& ids = rowIds(table);
+    if (current_offset >= 0 && current_offset % static_cast<std::int64_t>(kRowSize) == 0 &&
+        rowIndex(current_offset) < ids.size() && ids[rowIndex(current_offset)] == m_current.id) {
+        return true;
+    }
+    // The row moved (another program deleted an earlier film): the film is found by its id.
+    for (std::size_t row = ids.size(); m_current.id != 0 && row > 0; --row) {
+        if (ids[row - 1] == m_current.id) {
+            current_offset = static_cast<std::int64_t>((row - 1) * kRowSize);
+            return true;
+        }
+    }
+    m_database.messages().showMessage("Zmiany nie zostały zapisane: filmu „" +
+                                          toUtf8(readText(m_current.title)) + "” (ID " +
+                                          std::to_string(m_current.id) + ") nie ma już w pliku " +
+                                          table.path().string() + ". Usunął go inny program.",
+                                      kAppTitle);
+    return false;
 }
 
 void FilmTable::loadPages() {
@@ -87,6 +113,10 @@ void FilmTable::savePages() {
 
 bool FilmTable::readRow(bool from_start) {
     if (m_database.checkFileSet() != DatabaseState::Intact) {
+        // Whatever the lists held belongs to a film that is not shown, maybe of another database.
+        for (DetailList list : kLoadOrder) {
+            m_pages.forgetRows(list);
+        }
         return false;
     }
     if (from_start) {
@@ -123,6 +153,9 @@ bool FilmTable::updateRow() {
     finishInterruptedWrite();
     {
         PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+        if (!locateCurrentRow(table)) {
+            return false;
+        }
         writeCurrentRow(table);
     }
     savePages();
@@ -131,6 +164,7 @@ bool FilmTable::updateRow() {
 
 void FilmTable::writeCurrentRow(PosixFile& table) {
     rowIds(table);  // up to date before the write, so the write can simply be added to it
+    clearUnusedUnits(m_current);
     const auto offset = static_cast<std::uint64_t>(current_offset);
     const RowWrite write{offset, &m_current, sizeof m_current};
     RowRedo redo(table.path(), {&write, 1});
@@ -158,18 +192,23 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
         return false;
     }
     finishInterruptedWrite();
-    const std::optional<std::int32_t> id = m_database.issueFilmId();
+    PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+    // A new id lies above every id a row carries, also when the header's counter is behind the
+    // tables (restored from an older copy): a film never takes over another's detail rows.
+    const std::vector<std::int32_t>& ids = rowIds(table);
+    const std::int32_t largest_row_id = ids.empty() ? 0 : *std::max_element(ids.begin(), ids.end());
+    const std::optional<std::int32_t> id =
+        m_database.issueFilmId(std::max(largest_row_id, m_pages.largestFilmId()));
     if (!id) {
         return false;
     }
     m_current.id = *id;
-    PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+    clearUnusedUnits(m_current);
     // The row goes after the last row as the table is now, under the lock: another copy of the
     // program may have appended since the caller looked, and a trailing partial row is passed
     // over whole (read as padded with zeros), so that every row keeps its place.
     const std::uint64_t old_length = table.size();
     const std::uint64_t offset = rowCount(old_length) * kRowSize;
-    rowIds(table);
     // Declared before the clean-up below, so that a failed append is cut back first and its
     // record removed after: a kill in between redoes the whole append rather than leave half.
     const RowWrite write{offset, &m_current, sizeof m_current};
@@ -211,10 +250,17 @@ bool FilmTable::deleteRow(const FilterState& filter) {
     }
     // A record left over is replayed before the copy is made, never onto the copy.
     finishInterruptedWrite();
-    m_current.id = 0;
+    {
+        const PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::Read);
+        if (!locateCurrentRow(table)) {
+            return false;
+        }
+    }
     // The row is left out of the compacted copy instead of being marked 0 in place first: a
-    // crash then leaves the table as it was or without the row, never with a row of id 0.
+    // crash then leaves the table as it was or without the row, never with a row of id 0. The
+    // buffer keeps its id until the copy is in place, so a failed delete leaves the film held.
     compact(static_cast<std::uint64_t>(current_offset) / kRowSize);
+    m_current.id = 0;
     return true;
 }
 

@@ -42,23 +42,29 @@ public:
 
     // Reads the row at offset 0 (from_start) or at current_offset into the buffer, then lets the
     // lists load the film's rows. A read past the end leaves the buffer as it was; a short read
-    // (a trailing partial row) zeroes the rest. False, with nothing changed, unless Intact.
+    // (a trailing partial row) zeroes the rest. False unless Intact: the buffer and
+    // current_offset stay as they were, and the lists forget their rows.
     bool readRow(bool from_start);
 
     // Writes the buffer over the row at current_offset, then lets the lists save their rows.
-    // False, silently, unless Intact and the version matches.
+    // False, silently, unless Intact, the version matches and no other running copy holds the
+    // database. The row written is the shown film's: when the row at current_offset carries
+    // another id (another program deleted a film before it), the film is found by its id; when
+    // it is in no row, false with a message. The units after each field's NUL are zeroed.
     bool updateRow();
 
     // Gives the buffer a new id and appends it as a new row, which becomes current. The lists are
-    // not asked to save. Refuses as updateRow does, and when no id can be issued. The row goes
-    // after the table's last row as it is when written (offset 0 for an empty table, whatever
-    // the caller noted); a trailing partial row is passed over whole.
+    // not asked to save. Refuses as updateRow does, and when no id can be issued. The id is
+    // larger than the counter and than every id in the film table and every IDPDB of the lists. The
+    // row goes after the table's last row as it is when written (offset 0 for an empty table,
+    // whatever the caller noted); a trailing partial row is passed over whole.
     bool appendRow(bool table_was_empty);
 
-    // Sets the buffer's id to 0 and replaces the table by a copy without the row at
-    // current_offset and without any other row of id 0, written as "KR_PDB.kr0" beside it,
-    // flushed and renamed over it: after a crash the table is as before or without the row.
-    // Refuses as updateRow does, and in filter mode with a message. current_offset is not changed.
+    // Replaces the table by a copy without the shown film's row (found as updateRow finds it)
+    // and without any other row of id 0, written as "KR_PDB.kr0" beside it, flushed and renamed
+    // over it: after a crash the table is as before or without the row. Then sets the buffer's
+    // id to 0; a failed delete leaves the buffer as it was. Refuses as updateRow does, and in
+    // filter mode with a message.
     bool deleteRow(const FilterState& filter);
 
     // The table's length in bytes. The counter is left alone: every caller refreshes it itself.
@@ -79,6 +85,10 @@ public:
 
 private:
     bool writable() const;
+    // Makes sure current_offset is the row of the shown film: the row there carries the buffer's
+    // id, or the film is found by its id elsewhere (current_offset then moves to it). False, with
+    // a message, when the film is in no row.
+    bool locateCurrentRow(const PosixFile& table);
     // Finishes the row writes of an operation on the table that was interrupted (see row_redo.h).
     // Called under the lock at the start of every write, before the table is read for it.
     void finishInterruptedWrite();

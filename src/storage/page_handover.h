@@ -38,10 +38,16 @@ public:
     virtual ~PageHandover() = default;
     // Empties the list on screen; the list's rows in memory stay.
     virtual void clearList(DetailList list) = 0;
+    // Empties the list on screen and its rows in memory: they belong to no film now (a film read
+    // was refused). Until the next load, the list writes nothing.
+    virtual void forgetRows(DetailList list) = 0;
     // Replaces the list's rows with those of film `film_id`.
     virtual void loadRows(DetailList list, std::int32_t film_id) = 0;
     // Writes the list's rows (of film `film_id`) into its table file.
     virtual void saveRows(DetailList list, std::int32_t film_id) = 0;
+    // The largest film id that any detail row carries as its IDPDB (0 when none is positive), so
+    // that a new film never takes the id of rows left behind by a deleted film.
+    virtual std::int32_t largestFilmId() = 0;
 };
 
 }  // namespace ordavo

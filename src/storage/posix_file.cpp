@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <vector>
 
 #include "storage/file_error.h"
@@ -22,6 +23,8 @@ int openFlags(PosixFile::Mode mode) {
             return O_RDWR;
         case PosixFile::Mode::CreateTruncate:
             return O_WRONLY | O_CREAT | O_TRUNC;
+        case PosixFile::Mode::CreateNew:
+            return O_WRONLY | O_CREAT | O_EXCL;
     }
     return O_RDONLY;
 }
@@ -35,18 +38,28 @@ std::filesystem::path temporaryNameFor(const std::filesystem::path& target) {
 }  // namespace
 
 PosixFile::PosixFile(std::filesystem::path path, Mode mode) : m_path(std::move(path)) {
+    // Without blocking: opening a FIFO waits for its other end, which may never come. The flag
+    // means nothing for the regular files that are all this class accepts.
     do {
-        m_fd = ::open(m_path.c_str(), openFlags(mode) | O_CLOEXEC, 0644);
+        m_fd = ::open(m_path.c_str(), openFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0644);
     } while (m_fd < 0 && errno == EINTR);
     if (m_fd < 0) {
-        throw FileError(m_path, "open", errno);
+        throw FileError(m_path, FileOperation::Open, errno == ENXIO ? kNotARegularFile : errno);
     }
-    // A folder opens read-only without complaint; reading it would fail later with a vaguer error.
+    // A folder opens read-only without complaint, a FIFO or a device too; reading them would fail
+    // later with a vaguer error, or block.
     struct stat info {};
-    if (::fstat(m_fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(m_fd, &info) != 0) {
+        const int error = errno;
         ::close(m_fd);
         m_fd = -1;
-        throw FileError(m_path, "open", EISDIR);
+        throw FileError(m_path, FileOperation::Stat, error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(m_fd);
+        m_fd = -1;
+        throw FileError(m_path, FileOperation::Open,
+                        S_ISDIR(info.st_mode) ? EISDIR : kNotARegularFile);
     }
 }
 
@@ -66,7 +79,7 @@ std::size_t PosixFile::readAt(void* data, std::size_t size, std::uint64_t offset
             if (errno == EINTR) {
                 continue;
             }
-            throw FileError(m_path, "read", errno);
+            throw FileError(m_path, FileOperation::Read, errno);
         }
         if (n == 0) {
             break;
@@ -86,10 +99,10 @@ void PosixFile::writeAt(const void* data, std::size_t size, std::uint64_t offset
             if (errno == EINTR) {
                 continue;
             }
-            throw FileError(m_path, "write", errno);
+            throw FileError(m_path, FileOperation::Write, errno);
         }
         if (n == 0) {
-            throw FileError(m_path, "write", ENOSPC);
+            throw FileError(m_path, FileOperation::Write, ENOSPC);
         }
         done += static_cast<std::size_t>(n);
     }
@@ -98,20 +111,20 @@ void PosixFile::writeAt(const void* data, std::size_t size, std::uint64_t offset
 std::uint64_t PosixFile::size() const {
     struct stat info {};
     if (::fstat(m_fd, &info) != 0) {
-        throw FileError(m_path, "stat", errno);
+        throw FileError(m_path, FileOperation::Stat, errno);
     }
     return static_cast<std::uint64_t>(info.st_size);
 }
 
 void PosixFile::truncate(std::uint64_t size) {
     if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
-        throw FileError(m_path, "truncate", errno);
+        throw FileError(m_path, FileOperation::Truncate, errno);
     }
 }
 
 void PosixFile::sync() {
     if (::fsync(m_fd) != 0) {
-        throw FileError(m_path, "sync", errno);
+        throw FileError(m_path, FileOperation::Sync, errno);
     }
 }
 
@@ -133,13 +146,13 @@ void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint6
             left -= static_cast<std::uint64_t>(n);
             ::sync_file_range(m_fd, chunk_start, n, SYNC_FILE_RANGE_WRITE);
         } else if (n == 0) {
-            throw FileError(source.m_path, "read", EIO);  // the source ended early
+            throw FileError(source.m_path, FileOperation::Read, EIO);  // the source ended early
         } else if (errno == EINTR) {
             continue;
         } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
             kernel_copy = false;  // not offered between these files: copy through a buffer
         } else {
-            throw FileError(m_path, "copy", errno);
+            throw FileError(m_path, FileOperation::Copy, errno);
         }
     }
     std::vector<unsigned char> buffer(std::min<std::uint64_t>(left, std::uint64_t{4} << 20));
@@ -148,7 +161,7 @@ void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint6
             static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
         const std::size_t got = source.readAt(buffer.data(), chunk, static_cast<std::uint64_t>(in));
         if (got != chunk) {
-            throw FileError(source.m_path, "read", EIO);
+            throw FileError(source.m_path, FileOperation::Read, EIO);
         }
         writeAt(buffer.data(), chunk, static_cast<std::uint64_t>(out));
         ::sync_file_range(m_fd, out, static_cast<off_t>(chunk), SYNC_FILE_RANGE_WRITE);
@@ -156,6 +169,10 @@ void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint6
         out += static_cast<off_t>(chunk);
         left -= chunk;
     }
+}
+
+void ignoreFileSizeSignal() {
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool pathExists(const std::filesystem::path& path) {
@@ -166,18 +183,18 @@ bool pathExists(const std::filesystem::path& path) {
     if (errno == ENOENT || errno == ENOTDIR) {
         return false;
     }
-    throw FileError(path, "stat", errno);
+    throw FileError(path, FileOperation::Stat, errno);
 }
 
 void createFolder(const std::filesystem::path& path) {
     if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-        throw FileError(path, "create folder", errno);
+        throw FileError(path, FileOperation::CreateFolder, errno);
     }
 }
 
 void removeFile(const std::filesystem::path& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        throw FileError(path, "delete", errno);
+        throw FileError(path, FileOperation::Delete, errno);
     }
 }
 
@@ -185,14 +202,14 @@ void syncFolder(const std::filesystem::path& folder) {
     const std::filesystem::path name = folder.empty() ? std::filesystem::path(".") : folder;
     const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        throw FileError(name, "open folder", errno);
+        throw FileError(name, FileOperation::OpenFolder, errno);
     }
     const int result = ::fsync(fd);
     const int error = errno;
     ::close(fd);
     // Some file systems cannot flush a folder; the rename itself has still happened.
     if (result != 0 && error != EINVAL && error != EROFS) {
-        throw FileError(name, "sync folder", error);
+        throw FileError(name, FileOperation::SyncFolder, error);
     }
 }
 
@@ -205,19 +222,30 @@ void replaceFile(const std::filesystem::path& target,
             step_hook(s);
         }
     };
+    // A leftover of an interrupted replacement goes first; the new temporary file is created
+    // exclusively, so no link planted under its name is followed. Something that cannot be
+    // removed there (a folder) is named as it is, since the user has to move it.
+    removeFile(temp_path);
     try {
         {
-            PosixFile temp(temp_path, PosixFile::Mode::CreateTruncate);
+            PosixFile temp(temp_path, PosixFile::Mode::CreateNew);
             write(temp);
             step(ReplaceStep::TempWritten);
             temp.sync();
             step(ReplaceStep::TempSynced);
         }
         if (::rename(temp_path.c_str(), target.c_str()) != 0) {
-            throw FileError(target, "rename", errno);
+            throw FileError(target, FileOperation::Rename, errno);
         }
+    } catch (const FileError& error) {
+        ::unlink(temp_path.c_str());  // best effort: a leftover is removed next time anyway
+        // The user knows the target, not our temporary name.
+        if (error.path() == temp_path) {
+            throw FileError(target, error.operation(), error.errorNumber());
+        }
+        throw;
     } catch (...) {
-        ::unlink(temp_path.c_str());  // best effort: a leftover is overwritten next time anyway
+        ::unlink(temp_path.c_str());
         throw;
     }
     step(ReplaceStep::Renamed);

@@ -15,7 +15,12 @@ public:
         Read,            // existing file, read only
         ReadWrite,       // existing file, read and write, never truncated
         CreateTruncate,  // created when missing, emptied when present, write only
+        CreateNew,       // created, write only; fails (EEXIST) when the name is taken
     };
+
+    // Opens `path`, which must be a regular file: a folder fails with EISDIR, anything else that
+    // is not a regular file (a FIFO, a device, a socket) with kNotARegularFile, and opening
+    // never blocks.
 
     PosixFile(std::filesystem::path path, Mode mode);
     ~PosixFile();
@@ -42,6 +47,11 @@ private:
     std::filesystem::path m_path;
     int m_fd = -1;
 };
+
+// Makes a write beyond the process's file-size limit (ulimit -f) fail with EFBIG, reported like
+// any other write error, instead of killing the process with SIGXFSZ. Every program calls it
+// first thing.
+void ignoreFileSizeSignal();
 
 // Whether a file or folder exists at `path`. Throws FileError when the system cannot tell.
 bool pathExists(const std::filesystem::path& path);

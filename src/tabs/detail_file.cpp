@@ -153,6 +153,9 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
     bool first_at_zero = false;
     std::optional<std::uint64_t> append_at;
     EntryIndex matched;
+    // The pending new row is only ever appended: were its `ID` also in the file (written by
+    // another program, or left by an older one), matching it would overwrite that row.
+    const std::size_t matchable = new_row_pending ? count - 1 : count;
     for (std::size_t i = 0; i < count; ++i) {
         if (length == 0) {
             first_at_zero = true;  // only ever entry 0: afterwards the file holds a row
@@ -166,8 +169,10 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
             outcome.stopped_at_limit = true;
             break;
         }
-        matched.add(rowId(entry(i)), i);
-        if (partial_row_id && *partial_row_id == rowId(entry(i))) {
+        if (i < matchable) {
+            matched.add(rowId(entry(i)), i);
+        }
+        if (i < matchable && partial_row_id && *partial_row_id == rowId(entry(i))) {
             length = std::max(length, start_rows_end);
         }
         if (pending) {

@@ -74,7 +74,8 @@ struct SaveOutcome {
 //     the pending flag is cleared); on to the next entry;
 //   - when the file is `size_limit` bytes long or longer, the save stops;
 //   - every row that was in the file when the save began and whose `ID` equals entry i's is
-//     overwritten with entry i (so among entries with one `ID` the later one wins);
+//     overwritten with entry i (so among entries with one `ID` the later one wins) — except for
+//     the pending new row (the last entry while the flag is set), which is never matched;
 //   - if the pending flag is set, the last entry is appended and the flag cleared.
 // The visits are planned in memory and the file is then read once, in large chunks, whatever the
 // number of entries; each affected row is written once, and only when its bytes change.

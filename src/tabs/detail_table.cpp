@@ -1,13 +1,13 @@
 #include "tabs/detail_table.h"
 
-#include "storage/database_lock.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "storage/database.h"
+#include "storage/database_lock.h"
 #include "storage/message_sink.h"
 #include "storage/row_redo.h"
 #include "storage/text_field.h"
@@ -84,7 +84,7 @@ int columnWidth(const DetailLayout& layout, std::size_t column) {
 }
 
 DetailTable::DetailTable(const DetailLayout& layout, Database& database)
-    : m_layout(layout), m_database(database) {}
+    : m_layout(layout), m_database(database), m_loadedFrom(database.generation()) {}
 
 const std::filesystem::path& DetailTable::path() const {
     return m_database.paths().file(m_layout.file);
@@ -147,16 +147,39 @@ void DetailTable::clearList() {
     m_listed = false;
 }
 
+void DetailTable::forgetRows() {
+    rebuildList([&] {
+        assignRows({});
+        new_row_pending = false;
+    });
+    m_unsaved = false;
+    m_loadedFrom.reset();
+}
+
+bool DetailTable::holdsRows() const {
+    return m_loadedFrom == m_database.generation();
+}
+
+bool DetailTable::mayWrite() const {
+    return holdsRows() && !m_database.heldElsewhere();
+}
+
 void DetailTable::loadRows(std::int32_t film_id) {
+    m_loadedFrom.reset();  // until the rows are in: a failed read leaves nothing to write
     const std::vector<unsigned char> loaded =
         detail_file::readFilmRows(path(), m_layout.row_size, film_id, &m_index);
     rebuildList([&] {
         assignRows(loaded);
         new_row_pending = false;
     });
+    m_unsaved = false;
+    m_loadedFrom = m_database.generation();
 }
 
 void DetailTable::saveRows() {
+    if (!mayWrite()) {
+        return;
+    }
     const std::size_t count = rowCount();
     const std::span<const unsigned char> entries =
         count == 0 ? std::span<const unsigned char>()
@@ -170,16 +193,28 @@ void DetailTable::saveRows() {
     new_row_pending = outcome.new_row_pending;
     if (outcome.stopped_at_limit) {
         m_database.messages().showMessage(kFileFullMessage, kFileFullTitle);
+    } else {
+        m_unsaved = false;
     }
 }
 
-void DetailTable::newRow(std::int32_t film_id) {
-    saveRows();
-    // Unsigned arithmetic: an `ID` of 2^31 - 1 in the file wraps instead of overflowing.
-    const auto next_id =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(lastFileRowId()) + 1u);
+bool DetailTable::newRow(std::int32_t film_id) {
+    if (!mayWrite()) {
+        return false;
+    }
+    std::optional<std::int32_t> next_id;
+    {
+        // Saved and numbered under one lock, so that no other program numbers a row in between.
+        const DatabaseLock lock(m_database.paths());
+        saveRows();
+        next_id = nextRowId();
+    }
+    if (!next_id) {
+        m_database.messages().showMessage(kRowIdsExhaustedMessage, kAppTitle);
+        return false;
+    }
     unsigned char* edit = editRowData();
-    storeInt32(edit, kRowIdOffset, next_id);
+    storeInt32(edit, kRowIdOffset, *next_id);
     storeInt32(edit, kRowFilmIdOffset, film_id);
     for (const DetailField& field : m_layout.fields) {
         storeField(edit, field, kNewRowText);
@@ -188,6 +223,8 @@ void DetailTable::newRow(std::int32_t film_id) {
         appendEditRow();
         new_row_pending = true;
     });
+    m_unsaved = true;
+    return true;
 }
 
 std::optional<std::vector<std::u16string>> DetailTable::editRow(std::size_t row) {
@@ -219,6 +256,7 @@ bool DetailTable::confirmRow(std::span<const std::u16string> texts,
         return false;
     }
     rebuildList([&] { std::memcpy(rowData(*selected), edit, m_layout.row_size); });
+    m_unsaved = true;
     return true;
 }
 
@@ -230,6 +268,9 @@ bool DetailTable::deleteRow(std::size_t row, std::int32_t film_id) {
 }
 
 bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
+    if (!mayWrite()) {
+        return false;
+    }
     const DatabaseLock lock(m_database.paths());
     // The row is looked for in the table as an interrupted save would have left it.
     if (replayRowRedo(path())) {
@@ -241,6 +282,9 @@ bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
 }
 
 bool DetailTable::deleteRowAt(std::uint64_t offset, std::int32_t film_id) {
+    if (!mayWrite()) {
+        return false;
+    }
     const DatabaseLock lock(m_database.paths());
     // The film's rows are picked out of the new table while it is written, which gives what
     // reading it back would.
@@ -261,6 +305,7 @@ bool DetailTable::deleteRowAt(std::uint64_t offset, std::int32_t film_id) {
         assignRows(loaded);
         new_row_pending = false;
     });
+    m_unsaved = false;
     return true;
 }
 
@@ -270,6 +315,22 @@ std::uint64_t DetailTable::countFileRows() const {
 
 std::int32_t DetailTable::lastFileRowId() const {
     return detail_file::lastFileRowId(path(), m_layout.row_size, &m_index);
+}
+
+std::optional<std::int32_t> DetailTable::nextRowId() const {
+    const PosixFile file(path(), PosixFile::Mode::Read);
+    m_index.sync(file, m_layout.row_size);
+    const std::int32_t largest = std::max(m_index.largestId().value_or(0), 0);
+    if (largest == std::numeric_limits<std::int32_t>::max()) {
+        return std::nullopt;
+    }
+    return largest + 1;
+}
+
+std::int32_t DetailTable::largestFilmId() const {
+    const PosixFile file(path(), PosixFile::Mode::Read);
+    m_index.sync(file, m_layout.row_size);
+    return std::max(m_index.largestFilmId().value_or(0), 0);
 }
 
 }  // namespace ordavo

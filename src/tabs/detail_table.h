@@ -21,6 +21,9 @@ class Database;
 inline constexpr std::string_view kFileFullMessage =
     "Nie można więcej zapisywać do tego pliku - jest przepełniony !!! ";
 inline constexpr std::string_view kFileFullTitle = "Kinokrat - Błąd zapisu";
+inline constexpr std::string_view kRowIdsExhaustedMessage =
+    "Nie można dodać nowego wiersza: identyfikatory wierszy w tej tabeli są wyczerpane (ostatni "
+    "możliwy to 2147483647).";
 
 // The list columns of a layout: one per text field (in the layout's column order), then "ID" and
 // "IDPDB".
@@ -82,20 +85,25 @@ public:
 
     // Empties the list on screen; `rows`, `edit_row` and new_row_pending stay as they are.
     void clearList();
+    // Empties the list and `rows` and clears new_row_pending: the rows belong to no film now.
+    // Until the next loadRows the table writes nothing.
+    void forgetRows();
     // Replaces `rows` with the rows of film `film_id`, in file order (rows with `ID` 0 included),
     // clears new_row_pending and rebuilds the list.
     void loadRows(std::int32_t film_id);
     // Writes `rows` into the table file: every file row whose `ID` matches an entry is rewritten
     // with it, the pending new row is appended. A table file of 2^31 bytes or more stops the save
     // with kFileFullMessage; what was written stays written and a pending row stays pending.
-    // Changes neither `rows` nor the list.
+    // Changes neither `rows` nor the list. Writes nothing (quietly) when `rows` were not loaded
+    // from the database that is open now, or another running copy holds the database.
     void saveRows();
 
     // --- Commands of the list and its row editor ---
 
-    // "Nowy": saves the table, then appends a row with `ID` lastFileRowId() + 1, `IDPDB` film_id
-    // and kNewRowText in every text field, marks it pending and rebuilds the list.
-    void newRow(std::int32_t film_id);
+    // "Nowy": saves the table, then appends a row with `ID` nextRowId(), `IDPDB` film_id and
+    // kNewRowText in every text field, marks it pending and rebuilds the list. Refuses (false,
+    // with kRowIdsExhaustedMessage) when no `ID` is left, and quietly when saveRows would.
+    bool newRow(std::int32_t film_id);
     // "Edytuj" (its data part): the texts for the editor's boxes, one per field in file order,
     // taken from the cells of item `row` with each field's edit limit; the item's `ID` and `IDPDB`
     // go into `edit_row`. Nothing (and no change) when `row` is not a list item.
@@ -125,6 +133,18 @@ public:
     std::uint64_t countFileRows() const;
     // The `ID` of the row stored last in the file, whichever film it belongs to; 0 when empty.
     std::int32_t lastFileRowId() const;
+    // The `ID` a new row gets: one more than the largest `ID` in the file (1 for a file without
+    // a positive `ID`), so that it is never one a row has already, whatever the order of the
+    // rows; nullopt when the largest is 2^31 - 1.
+    std::optional<std::int32_t> nextRowId() const;
+    // The largest `IDPDB` in the file; 0 when the file has no positive one.
+    std::int32_t largestFilmId() const;
+
+    // Whether `rows` hold a change the file does not: a confirmed row or a pending new row not
+    // yet saved.
+    bool hasUnsavedChanges() const { return m_unsaved; }
+    // Whether `rows` were loaded from the open database (and writes are allowed).
+    bool holdsRows() const;
 
     void setObserver(DetailTableObserver* observer) { m_observer = observer; }
     // Lets tests stop a delete's table replacement at one of its steps.
@@ -144,9 +164,16 @@ private:
     // Runs `change` between the observer's two calls and leaves the list built.
     void rebuildList(const std::function<void()>& change);
 
+    // Whether the table may write `rows` now (see saveRows).
+    bool mayWrite() const;
+
     const DetailLayout& m_layout;
     Database& m_database;
     bool m_listed = false;
+    bool m_unsaved = false;
+    // The database generation `rows` belong to: the one open when the table was made (no rows
+    // yet) or when they were loaded; none after forgetRows.
+    std::optional<std::uint64_t> m_loadedFrom;
     DetailTableObserver* m_observer = nullptr;
     std::function<void(ReplaceStep)> m_stepHook;
     // What the table file holds, so that a film's rows are found without reading it all.

@@ -1,5 +1,7 @@
 #include "tabs/detail_tables.h"
 
+#include <algorithm>
+
 namespace ordavo {
 
 DetailTables::DetailTables(Database& database)
@@ -37,6 +39,33 @@ const DetailTable& DetailTables::table(DetailList list) const {
 
 void DetailTables::clearList(DetailList list) {
     table(list).clearList();
+}
+
+void DetailTables::forgetRows(DetailList list) {
+    table(list).forgetRows();
+}
+
+void DetailTables::forgetAllRows() {
+    for (DetailList list : kLoadOrder) {
+        forgetRows(list);
+    }
+}
+
+bool DetailTables::hasUnsavedChanges() const {
+    for (DetailList list : kLoadOrder) {
+        if (table(list).hasUnsavedChanges()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::int32_t DetailTables::largestFilmId() {
+    std::int32_t largest = 0;
+    for (DetailList list : kLoadOrder) {
+        largest = std::max(largest, table(list).largestFilmId());
+    }
+    return largest;
 }
 
 void DetailTables::loadRows(DetailList list, std::int32_t film_id) {

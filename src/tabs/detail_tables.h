@@ -30,9 +30,16 @@ public:
 
     // Empties the list on screen (its observer is told); the rows in memory stay.
     void clearList(DetailList list) override;
+    void forgetRows(DetailList list) override;
     void loadRows(DetailList list, std::int32_t film_id) override;
     // Writes the list's rows as they are; `film_id` is not needed, the rows carry their film.
     void saveRows(DetailList list, std::int32_t film_id) override;
+    std::int32_t largestFilmId() override;
+
+    // Every list forgets its rows (see DetailTable::forgetRows).
+    void forgetAllRows();
+    // Whether any list holds a change its file does not (see DetailTable::hasUnsavedChanges).
+    bool hasUnsavedChanges() const;
 
 private:
     DetailEngine<Ocena> m_reviews;

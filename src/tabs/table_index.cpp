@@ -61,6 +61,14 @@ std::vector<std::uint32_t> TableIndex::rowsOf(const std::vector<Key>& keys, std:
     return rows;
 }
 
+std::optional<std::int32_t> TableIndex::largestId() const {
+    return m_byId.empty() ? std::nullopt : std::optional(m_byId.back().first);
+}
+
+std::optional<std::int32_t> TableIndex::largestFilmId() const {
+    return m_byFilm.empty() ? std::nullopt : std::optional(m_byFilm.back().first);
+}
+
 std::vector<std::uint32_t> TableIndex::rowsWithId(std::int32_t id) const {
     return rowsOf(m_byId, id);
 }

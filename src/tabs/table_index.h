@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -26,6 +27,9 @@ public:
     std::size_t rows() const { return m_rows.size(); }
     std::int32_t id(std::size_t row) const { return m_rows[row].first; }
     std::int32_t filmId(std::size_t row) const { return m_rows[row].second; }
+    // The largest `ID` and the largest `IDPDB` of any row; nullopt for an empty table.
+    std::optional<std::int32_t> largestId() const;
+    std::optional<std::int32_t> largestFilmId() const;
     // The rows with `ID` id / of film `film_id`, ascending.
     std::vector<std::uint32_t> rowsWithId(std::int32_t id) const;
     std::vector<std::uint32_t> rowsOfFilm(std::int32_t film_id) const;

@@ -66,6 +66,10 @@ void RecordingHandover::clearList(DetailList list) {
     calls.push_back("clear " + std::string(listName(list)));
 }
 
+void RecordingHandover::forgetRows(DetailList list) {
+    calls.push_back("forget " + std::string(listName(list)));
+}
+
 void RecordingHandover::loadRows(DetailList list, std::int32_t film_id) {
     calls.push_back("load " + std::string(listName(list)) + " " + std::to_string(film_id));
 }

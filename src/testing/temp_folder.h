@@ -51,9 +51,12 @@ public:
 class RecordingHandover : public PageHandover {
 public:
     void clearList(DetailList list) override;
+    void forgetRows(DetailList list) override;
     void loadRows(DetailList list, std::int32_t film_id) override;
     void saveRows(DetailList list, std::int32_t film_id) override;
+    std::int32_t largestFilmId() override { return largest_film_id; }
     std::vector<std::string> calls;
+    std::int32_t largest_film_id = 0;
 };
 
 std::string_view listName(DetailList list);

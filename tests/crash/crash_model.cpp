@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "export/unicode_text.h"
 #include "storage/text_field.h"
+#include "storage/unicode_text.h"
 #include "tabs/detail_rows.h"
 
 namespace ordavo::crash {
@@ -191,7 +191,9 @@ void saveList(DatabaseImage& image, Session& session, DetailList list) {
             }
             continue;
         }
-        for (std::size_t p = 0; p < start_rows; ++p) {
+        // The pending new row (the last entry) is appended, never matched.
+        const bool is_new_row = state.new_row_pending && i + 1 == state.rows.size();
+        for (std::size_t p = 0; !is_new_row && p < start_rows; ++p) {
             if (rowId(table[p]) == rowId(entry)) {
                 table[p] = entry;
             }
@@ -213,6 +215,7 @@ void compact(Rows& table, std::size_t row_size) {
 // UpdateRow, the lists' saves, and the reload the window does after it.
 void saveFilm(DatabaseImage& image, Session& session) {
     const auto k = static_cast<std::size_t>(session.current_offset) / kFilmRow;
+    clearUnusedUnits(session.buffer);
     image.films().at(k) = filmBytes(session.buffer);
     for (DetailList list : kSaveOrder) {
         saveList(image, session, list);
@@ -706,10 +709,12 @@ Expectation applyOperation(const Operation& op, const fs::path& database_folder,
             saveList(image, session, op.list);
             const DetailLayout& layout = detailLayout(op.list);
             const Rows& table = image.details(op.list);
-            const std::int32_t last = table.empty() ? 0 : rowId(table.back());
+            std::int32_t largest = 0;
+            for (const Bytes& stored : table) {
+                largest = std::max(largest, rowId(stored));
+            }
             Bytes row(layout.row_size, 0);
-            setInt32At(row, kRowIdOffset,
-                       static_cast<std::int32_t>(static_cast<std::uint32_t>(last) + 1u));
+            setInt32At(row, kRowIdOffset, largest + 1);
             setInt32At(row, kRowFilmIdOffset, session.buffer.id);
             for (const DetailField& field : layout.fields) {
                 storeRowField(row, field, kNewRowText);
@@ -754,9 +759,20 @@ Expectation applyOperation(const Operation& op, const fs::path& database_folder,
         }
         case OpKind::AppendFilm: {
             emptyFilmRecord(session.buffer);
-            const std::int32_t id = image.lastIssuedId() + 1;
+            // Above the counter and every id that a film row or a detail row carries.
+            std::int32_t largest = image.lastIssuedId();
+            for (const Bytes& film : image.films()) {
+                largest = std::max(largest, rowId(film));
+            }
+            for (std::size_t l = 0; l < kDetailListCount; ++l) {
+                for (const Bytes& row : image.details(static_cast<DetailList>(l))) {
+                    largest = std::max(largest, rowFilmId(row));
+                }
+            }
+            const std::int32_t id = largest + 1;
             setInt32At(image.header, 32, id);
             session.buffer.id = id;
+            clearUnusedUnits(session.buffer);
             padLastRow(image.films(), kFilmRow);
             image.films().push_back(filmBytes(session.buffer));
             session.current_offset =

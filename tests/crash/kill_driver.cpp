@@ -19,7 +19,6 @@
 #include <string>
 
 #include "crash_model.h"
-#include "export/unicode_text.h"
 #include "storage/cover_files.h"
 #include "storage/database.h"
 #include "storage/file_error.h"
@@ -27,6 +26,7 @@
 #include "storage/filter_state.h"
 #include "storage/message_sink.h"
 #include "storage/text_field.h"
+#include "storage/unicode_text.h"
 #include "tabs/detail_tables.h"
 
 namespace ordavo::crash {
@@ -282,7 +282,7 @@ int main(int argc, char** argv) {
         return ordavo::crash::run(argv[1], argv[2], std::stoull(argv[3]), std::stoull(argv[4]),
                                   argv[5]);
     } catch (const ordavo::FileError& error) {
-        std::fprintf(stderr, "file error: %s (%s)\n", error.what(), error.systemReason().c_str());
+        std::fprintf(stderr, "file error: %s (%s)\n", error.what(), error.polishReason().c_str());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
     }

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "export/text_encoder.h"
-#include "export/unicode_text.h"
+#include "storage/unicode_text.h"
 
 namespace ordavo {
 namespace {

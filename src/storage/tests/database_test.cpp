@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "storage/database.h"
 #include "storage/file_error.h"
+#include "storage/posix_file.h"
 #include "storage/text_field.h"
 #include "testing/temp_folder.h"
 
@@ -115,10 +118,47 @@ TEST_F(DatabaseTest, FileSetStates) {
         const std::size_t expected = c.state == DatabaseState::Damaged ? 2 : 0;
         ASSERT_EQ(messages.messages.size(), expected) << folder;
         for (const auto& [text, title] : messages.messages) {
-            EXPECT_EQ(text, kDamagedDatabaseMessage);
+            // The fixed text, then the folder and every file that is missing.
+            EXPECT_EQ(text.substr(0, kDamagedDatabaseMessage.size()), kDamagedDatabaseMessage);
+            EXPECT_NE(text.find(folder.string()), std::string::npos) << text;
+            std::string missing;
+            for (DataFile file : kAllDataFiles) {
+                if (std::none_of(c.present.begin(), c.present.end(),
+                                 [&](const auto& p) { return p.first == fileName(file); })) {
+                    missing += (missing.empty() ? "" : ", ") + std::string(fileName(file));
+                }
+            }
+            const std::string line = "Brakujące pliki: " + missing + ".";
+            const std::size_t at = text.find(line);
+            ASSERT_NE(at, std::string::npos) << text;
+            EXPECT_TRUE(at + line.size() == text.size() || text[at + line.size()] == '\n');
             EXPECT_EQ(title, "Kinokrat");
         }
         EXPECT_FALSE(std::filesystem::exists(folder / "covers"));
+    }
+}
+
+TEST_F(DatabaseTest, AFileThatIsNotARegularFileMakesTheSetDamagedAndIsNamed) {
+    // A FIFO would block a plain open() for ever; a folder cannot be read as a table.
+    for (const bool fifo : {true, false}) {
+        const std::filesystem::path folder = root / (fifo ? "fifo" : "folder");
+        std::filesystem::create_directory(folder);
+        Database db(buildPaths(folder), sink);
+        db.createMissing(false);
+        std::filesystem::remove(folder / "KR_OB.kr");
+        if (fifo) {
+            ASSERT_EQ(::mkfifo((folder / "KR_OB.kr").c_str(), 0644), 0);
+        } else {
+            std::filesystem::create_directory(folder / "KR_OB.kr");
+        }
+        sink.messages.clear();
+        EXPECT_EQ(db.checkFileSet(), DatabaseState::Damaged);
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_NE(sink.messages[0].first.find("To nie są zwykłe pliki (lecz np. katalogi lub "
+                                              "potoki): KR_OB.kr."),
+                  std::string::npos)
+            << sink.messages[0].first;
+        EXPECT_THROW(PosixFile(folder / "KR_OB.kr", PosixFile::Mode::Read), FileError);
     }
 }
 
@@ -244,7 +284,7 @@ TEST_F(DatabaseTest, AFileErrorNamesThePathTheOperationAndErrno) {
         FAIL() << "no exception";
     } catch (const FileError& error) {
         EXPECT_EQ(error.path(), root / "default_db/KR.kr");
-        EXPECT_EQ(error.operation(), "open");
+        EXPECT_EQ(error.operation(), FileOperation::Open);
         EXPECT_EQ(error.errorNumber(), ENOENT);
         EXPECT_NE(std::string(error.what()).find("KR.kr"), std::string::npos);
     }

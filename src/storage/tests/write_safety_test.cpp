@@ -79,7 +79,12 @@ TEST_F(WriteSafetyTest, AFullDiskLeavesEveryTableAsItWas) {
     }
     EXPECT_EQ(testing::readBytes(films()), before);
     EXPECT_FALSE(std::filesystem::exists(folder() / "KR_PDB.kr0"));
+    // The film is still held: a save writes it in place rather than appending a copy.
+    EXPECT_EQ(table.current().id, 2);
+    ASSERT_TRUE(table.updateRow());
+    EXPECT_EQ(testing::readBytes(films()), before);
     table.current_offset = kFilmRowSize;
+    ASSERT_TRUE(table.readRow(false));
     ASSERT_TRUE(table.deleteRow(filter));
     EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 4}));
 

@@ -42,6 +42,8 @@ struct LiteralSave {
             return detail_file::rowId(id);
         };
         const std::size_t start_length = file.size();
+        // The pending new row is only ever appended, never matched against stored rows.
+        const std::size_t matched = pending ? entries.size() - 1 : entries.size();
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (rows() == 0) {
                 write_at(0, entries[i]);
@@ -54,7 +56,7 @@ struct LiteralSave {
                 stopped = true;
                 break;
             }
-            for (std::size_t p = 0; p < start_length; p += row_size) {
+            for (std::size_t p = 0; i < matched && p < start_length; p += row_size) {
                 if (id_at(p) == detail_file::rowId(entries[i].data())) {
                     write_at(p, entries[i]);
                 }

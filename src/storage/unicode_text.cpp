@@ -1,4 +1,4 @@
-#include "export/unicode_text.h"
+#include "storage/unicode_text.h"
 
 #include <cstdint>
 
