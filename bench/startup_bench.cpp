@@ -22,6 +22,7 @@ namespace {
 class QuietUi : public UiService {
 public:
     void showMessage(QWidget*, const QString&, const QString&) override {}
+    Answer ask(QWidget*, const QString&, const QString&) override { return Answer::No; }
     QString chooseFile(QWidget*, const QString&, const QStringList&) override { return {}; }
     QString chooseSaveFile(QWidget*, const QString&, const QStringList&) override { return {}; }
     QString chooseFolder(QWidget*, const QString&) override { return {}; }

@@ -1,21 +1,15 @@
 #include "app/ckinokrat_dlg.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QVBoxLayout>
 #include <future>
 
 #include "app/cover_view.h"
@@ -44,19 +38,47 @@ public:
     ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
 };
 
-QPushButton* makeButton(const QString& text, const QString& name, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);
-    return button;
-}
-
 }  // namespace
+
+// The dialogs of the window's commands: each takes the activation, so the shown film is stored
+// before it opens, as a loss of activation stores it. The question whether to store is the one
+// exception: it must not store what the user may still drop.
+class CKinokratDlg::StoringUi : public UiService {
+public:
+    StoringUi(UiService& ui, LeaveRules& rules) : m_ui(ui), m_rules(rules) {}
+    void showMessage(QWidget* parent, const QString& text, const QString& title) override {
+        m_rules.beforeDialog();
+        m_ui.showMessage(parent, text, title);
+    }
+    Answer ask(QWidget* parent, const QString& text, const QString& title) override {
+        return m_ui.ask(parent, text, title);
+    }
+    QString chooseFile(QWidget* parent, const QString& caption,
+                       const QStringList& filters) override {
+        m_rules.beforeDialog();
+        return m_ui.chooseFile(parent, caption, filters);
+    }
+    QString chooseSaveFile(QWidget* parent, const QString& caption,
+                           const QStringList& filters) override {
+        m_rules.beforeDialog();
+        return m_ui.chooseSaveFile(parent, caption, filters);
+    }
+    QString chooseFolder(QWidget* parent, const QString& prompt) override {
+        m_rules.beforeDialog();
+        return m_ui.chooseFolder(parent, prompt);
+    }
+
+private:
+    UiService& m_ui;
+    LeaveRules& m_rules;
+};
 
 CKinokratDlg::CKinokratDlg(UiService& ui, QWidget* parent)
     : QDialog(parent),
-      m_ui(ui),
-      m_sink(ui, this),
+      m_rawUi(ui),
+      m_storingUi(std::make_unique<StoringUi>(ui, m_rules)),
+      m_ui(*m_storingUi),
+      m_sink(m_rawUi, this),
       m_database(DatabasePaths{}, m_sink),
       m_details(m_database),
       m_table(m_database, m_details) {
@@ -75,244 +97,17 @@ CKinokratDlg::~CKinokratDlg() {
     delete m_tabs;
 }
 
-// ---------------------------------------------------------------- window
-
-void CKinokratDlg::buildWindow() {
-    auto* root = new QGridLayout(this);
-    root->setContentsMargins(6, 4, 6, 4);
-    root->setHorizontalSpacing(8);
-    root->setVerticalSpacing(4);
-    buildMenu();
-
-    auto* right = new QVBoxLayout;
-    auto* header = new QGridLayout;
-    header->setHorizontalSpacing(6);
-    header->setVerticalSpacing(3);
-    const auto addHeaderField = [&](std::string_view member, int row, QWidget* box) {
-        auto* label = new QLabel(FilmForm::label(member), this);
-        label->setBuddy(box);
-        header->addWidget(label, row, 0);
-        header->addWidget(box, row, 1);
-    };
-    addHeaderField("title", 0, m_form.addEdit("title", this));
-    addHeaderField("original_title", 1, m_form.addEdit("original_title", this));
-    QComboBox* genre = m_form.addCombo(
-        "genre",
-        {QStringLiteral("Akcja"), QStringLiteral("Komedia"), QStringLiteral("Dramat"),
-         QStringLiteral("Horror"), QStringLiteral("Dokument"), QStringLiteral("Kryminał"),
-         QStringLiteral("Sensacja"), QStringLiteral("Paradokument"), QStringLiteral("Bajka")},
-        this);
-    auto* genre_row = new QHBoxLayout;
-    genre_row->addWidget(genre, 1);
-    genre_row->addStretch(1);
-    auto* genre_label = new QLabel(FilmForm::label("genre"), this);
-    genre_label->setBuddy(genre);
-    header->addWidget(genre_label, 2, 0);
-    header->addLayout(genre_row, 2, 1);
-    m_idEdit = new QLineEdit(this);
-    m_idEdit->setObjectName(QStringLiteral("idEdit"));
-    m_idEdit->setReadOnly(true);
-    m_idEdit->setFocusPolicy(Qt::ClickFocus);
-    header->addWidget(new QLabel(QStringLiteral("ID"), this), 0, 2);
-    header->addWidget(m_idEdit, 0, 3);
-    header->setColumnStretch(1, 5);
-    header->setColumnStretch(3, 2);
-    right->addLayout(header);
-
-    m_tabs = new QTabWidget(this);
-    m_tabs->setObjectName(QStringLiteral("tabs"));
-    const PageContext context{m_form, m_details, [this] { return m_table.current().id; }, m_ui};
-    m_ratingPage = new TAB_Oocena(context, m_tabs);
-    m_castPage = new TAB_Obsada(context, m_tabs);
-    m_productionPage = new TAB_Produkcja(context, m_tabs);
-    m_copyPage = new TAB_DOE(context, m_tabs);
-    m_infoPage = new TAB_IOF(context, m_tabs);
-    m_loansPage = new TAB_BIBLIO(context, m_tabs);
-    m_tabs->addTab(m_ratingPage, QStringLiteral("Ocena"));
-    m_tabs->addTab(m_castPage, QStringLiteral("Obsada"));
-    m_tabs->addTab(m_productionPage, QStringLiteral("Produkcja"));
-    m_tabs->addTab(m_copyPage, QStringLiteral("Dane o egzemplarzu"));
-    m_tabs->addTab(m_infoPage, QStringLiteral("Info o filmie"));
-    m_tabs->addTab(m_loansPage, QStringLiteral("Bibliotekarz"));
-    right->addWidget(m_tabs, 1);
-
-    root->addWidget(buildCoverColumn(), 0, 0);
-    root->addLayout(right, 0, 1);
-    root->addWidget(buildBottomBar(), 1, 0, 1, 2);
-    root->setColumnStretch(1, 1);
-    root->setRowStretch(0, 1);
-
-    // The size of the original dialog template (694 x 427 dialog units) in this font.
-    const QFontMetrics metrics(font());
-    const double unit_x = metrics.horizontalAdvance(QStringLiteral(
-                              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
-                          52.0 / 4.0;
-    const double unit_y = metrics.height() / 8.0;
-    resize(QSize(static_cast<int>(694 * unit_x), static_cast<int>(427 * unit_y))
-               .expandedTo(minimumSizeHint()));
-}
-
-void CKinokratDlg::buildMenu() {
-    auto* bar = new QMenuBar(this);
-    bar->setObjectName(QStringLiteral("menuBar"));
-    layout()->setMenuBar(bar);
-    QMenu* operations = bar->addMenu(QStringLiteral("&Operacje"));
-    const auto add = [this](QMenu* menu, const QString& text, const QString& name,
-                            const QKeySequence& keys, auto slot) {
-        QAction* action = menu->addAction(text);
-        action->setObjectName(name);
-        action->setShortcut(keys);
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
-    add(operations, QStringLiteral("&Otwórz / Utwórz baze danych"),
-        QStringLiteral("openDatabaseAction"), QKeySequence(Qt::CTRL | Qt::Key_O),
-        [this] { openDatabase(); });
-    add(operations, QStringLiteral("&Eksportuj"), QStringLiteral("exportAction"),
-        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { openExportWizard(); });
-    add(operations, QStringLiteral("Wyczyść &Filtr"), QStringLiteral("clearFilterAction"),
-        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { clearFilter(); });
-    add(operations, QStringLiteral("&Wyszukaj"), QStringLiteral("searchAction"),
-        QKeySequence(Qt::CTRL | Qt::Key_F), [this] { runSearch(); });
-    operations->addSeparator();
-    add(operations, QStringLiteral("&Koniec"), QStringLiteral("quitAction"),
-        QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { accept(); });
-    QMenu* about = bar->addMenu(QStringLiteral("O &programie"));
-    add(about, QStringLiteral("O &Programie"), QStringLiteral("aboutAction"), QKeySequence(),
-        [this] { showAbout(); });
-}
-
-QWidget* CKinokratDlg::buildCoverColumn() {
-    auto* column = new QWidget(this);
-    auto* layout = new QVBoxLayout(column);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(3);
-    const auto addCover = [&](const QString& caption, const QString& name, bool front) {
-        layout->addWidget(new QLabel(caption, column));
-        auto* view = new CoverView(column);
-        view->setObjectName(name + QStringLiteral("Cover"));
-        layout->addWidget(view, 1);
-        auto* buttons = new QHBoxLayout;
-        QPushButton* open =
-            makeButton(QStringLiteral("Otwórz"), name + QStringLiteral("OpenButton"), column);
-        QPushButton* remove =
-            makeButton(QStringLiteral("Usuń"), name + QStringLiteral("RemoveButton"), column);
-        connect(open, &QPushButton::clicked, this, [this, front] { openCover(front); });
-        connect(remove, &QPushButton::clicked, this, [this, front] { removeCover(front); });
-        buttons->addWidget(open);
-        buttons->addWidget(remove);
-        layout->addLayout(buttons);
-        return std::make_tuple(view, open, remove);
-    };
-    auto [front, front_open, front_remove] =
-        addCover(QStringLiteral("Okładka - przód"), QStringLiteral("front"), true);
-    layout->addSpacing(6);
-    auto [back, back_open, back_remove] =
-        addCover(QStringLiteral("Okładka - tył"), QStringLiteral("back"), false);
-    m_frontCover = front;
-    m_backCover = back;
-    // In the order of the row-control table: front open, front remove, back open, back remove.
-    m_coverButtons = {front_open, front_remove, back_open, back_remove};
-    column->setFixedWidth(column->sizeHint().width() < 180 ? 180 : column->sizeHint().width());
-    return column;
-}
-
-QWidget* CKinokratDlg::buildBottomBar() {
-    auto* bar = new QWidget(this);
-    auto* grid = new QGridLayout(bar);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setVerticalSpacing(3);
-
-    auto* counter = new QHBoxLayout;
-    m_positionEdit = new QLineEdit(bar);
-    m_positionEdit->setObjectName(QStringLiteral("positionEdit"));
-    m_countEdit = new QLineEdit(bar);
-    m_countEdit->setObjectName(QStringLiteral("countEdit"));
-    for (QLineEdit* edit : {m_positionEdit, m_countEdit}) {
-        edit->setReadOnly(true);
-        edit->setFocusPolicy(Qt::ClickFocus);
-        edit->setMaximumWidth(110);
-    }
-    counter->addWidget(new QLabel(QStringLiteral("Rekord"), bar));
-    counter->addWidget(m_positionEdit);
-    counter->addWidget(new QLabel(QStringLiteral("z"), bar));
-    counter->addWidget(m_countEdit);
-    counter->addStretch(1);
-    grid->addLayout(counter, 0, 0);
-
-    auto* paging = new QHBoxLayout;
-    const auto pageButton = [&](const QString& text, const QString& name, const QString& tip,
-                                const QKeySequence& keys, Paging step) {
-        QPushButton* button = makeButton(text, name, bar);
-        button->setShortcut(keys);
-        button->setToolTip(tip + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) +
-                           QStringLiteral(")"));
-        connect(button, &QPushButton::clicked, this, [this, step] { page(step); });
-        paging->addWidget(button);
-    };
-    pageButton(QStringLiteral("|<"), QStringLiteral("firstButton"), QStringLiteral("Pierwszy film"),
-               QKeySequence(Qt::ALT | Qt::Key_Home), Paging::First);
-    pageButton(QStringLiteral("<"), QStringLiteral("previousButton"),
-               QStringLiteral("Poprzedni film"), QKeySequence(Qt::ALT | Qt::Key_Left),
-               Paging::Previous);
-    pageButton(QStringLiteral(">"), QStringLiteral("nextButton"), QStringLiteral("Następny film"),
-               QKeySequence(Qt::ALT | Qt::Key_Right), Paging::Next);
-    pageButton(QStringLiteral(">|"), QStringLiteral("lastButton"), QStringLiteral("Ostatni film"),
-               QKeySequence(Qt::ALT | Qt::Key_End), Paging::Last);
-    paging->addStretch(1);
-    grid->addLayout(paging, 1, 0);
-
-    auto* commands = new QHBoxLayout;
-    const auto command = [&](const QString& text, const QString& name, const QString& icon,
-                             const QString& tip, const QKeySequence& keys, auto slot) {
-        QPushButton* button = makeButton(text, name, bar);
-        button->setIcon(QIcon(icon));
-        button->setToolTip(keys.isEmpty()
-                               ? tip
-                               : tip + QStringLiteral(" (") +
-                                     keys.toString(QKeySequence::NativeText) + QStringLiteral(")"));
-        if (!keys.isEmpty())
-            button->setShortcut(keys);
-        connect(button, &QPushButton::clicked, this, slot);
-        commands->addWidget(button);
-    };
-    command(QStringLiteral("&Nowy"), QStringLiteral("newButton"),
-            QStringLiteral(":/ordavo/icon_new.png"), QStringLiteral("Nowy film"),
-            QKeySequence(Qt::CTRL | Qt::Key_N), [this] { newFilm(); });
-    command(QStringLiteral("&Zapisz"), QStringLiteral("saveButton"),
-            QStringLiteral(":/ordavo/icon_save.png"), QStringLiteral("Zapisz film"),
-            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { saveFilm(); });
-    commands->addSpacing(40);
-    command(QStringLiteral("&Usuń"), QStringLiteral("deleteButton"),
-            QStringLiteral(":/ordavo/icon_delete.png"), QStringLiteral("Usuń film"), QKeySequence(),
-            [this] { deleteFilm(); });
-    grid->addLayout(commands, 0, 1, 2, 1, Qt::AlignCenter);
-
-    m_filterIndicator = new QLabel(bar);
-    m_filterIndicator->setObjectName(QStringLiteral("filterIndicator"));
-    m_filterIndicator->setPixmap(QPixmap(QStringLiteral(":/ordavo/filter_indicator.png")));
-    QSizePolicy keep = m_filterIndicator->sizePolicy();
-    keep.setRetainSizeWhenHidden(true);
-    m_filterIndicator->setSizePolicy(keep);
-    grid->addWidget(m_filterIndicator, 0, 2, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
-
-    auto* notice = new QLabel(QStringLiteral("© 2026 projekt Ordavo"), bar);
-    notice->setObjectName(QStringLiteral("rightsNotice"));
-    grid->addWidget(notice, 2, 0, 1, 3);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnStretch(1, 1);
-    grid->setColumnStretch(2, 1);
-    return bar;
-}
-
-// ---------------------------------------------------------------- start-up
+// ---------------------------------------------------------------- start-up and databases
 
 void CKinokratDlg::startUp() {
-    first_deactivation_pending = true;
-    guarded([this] {
+    const LeaveRules::Command command(m_rules);
+    bool settled = false;
+    try {
         m_database.setPaths(buildPaths());
         switch (m_database.checkFileSet()) {
             case DatabaseState::Absent:
+                // A failed import leaves the originals where they are and creates nothing, so
+                // that the next start imports them again.
                 if (!m_database.importFromWorkingFolder()) {
                     m_database.createMissing(true);
                 }
@@ -325,9 +120,15 @@ void CKinokratDlg::startUp() {
                 m_database.recoverInterruptedWrites();
                 break;
         }
-    });
-    for (TabPage* page : std::initializer_list<TabPage*>{m_ratingPage, m_castPage, m_productionPage,
-                                                         m_infoPage, m_loansPage}) {
+        settled = true;
+    } catch (const FileError& error) {
+        m_rawUi.showMessage(this,
+                            fileErrorMessage(error) +
+                                QStringLiteral("\n\nBaza danych nie może być używana: program "
+                                               "pokaże pusty formularz i niczego nie zapisze."),
+                            kFileErrorTitle);
+    }
+    for (TabPage* page : listPages()) {
         page->setUpLists();
     }
     m_copyPage->fillMediumTypes();
@@ -340,10 +141,23 @@ void CKinokratDlg::startUp() {
     if (QFileInfo(updater).isExecutable()) {
         QProcess::startDetached(updater, {});
     }
-
-    bool ok = true;
+    if (m_startupFailed) {
+        // The read refuses too, and says so once more; then the window ends unshown.
+        guarded([this] { loadFilm(true); });
+        m_rules.stop();
+        return;
+    }
+    if (settled) {
+        guarded([this] { takeDatabase(); });
+    }
+    applyAccess();
+    if (m_access == DatabaseAccess::Unusable) {
+        clearForm(true);
+        m_details.forgetAllRows();
+        return;
+    }
+    bool ok = false;
     guarded([&] {
-        ok = false;
         loadFilm(true);
         if (refreshCounter()) {
             disableRowControls();
@@ -352,7 +166,75 @@ void CKinokratDlg::startUp() {
     });
     if (!ok) {
         m_startupFailed = true;
+        m_rules.stop();
     }
+}
+
+void CKinokratDlg::takeDatabase() {
+    m_hold.reset();
+    m_hold = std::make_unique<DatabaseHold>(m_database.paths());
+    const WriteRefusal refusal = m_database.writeRefusal();
+    m_access = refusal == WriteRefusal::None        ? DatabaseAccess::Writable
+               : refusal == WriteRefusal::NotIntact ? DatabaseAccess::Unusable
+                                                    : DatabaseAccess::ReadOnly;
+    if (m_access == DatabaseAccess::Writable && !pathExists(m_database.paths().covers_folder)) {
+        createFolder(m_database.paths().covers_folder);  // an imported database has none
+    }
+    // A damaged set has said so itself; every other refusal is said here, once.
+    if (m_access == DatabaseAccess::ReadOnly) {
+        m_rawUi.showMessage(this, utf8ToQString(m_database.writeRefusalMessage(refusal)),
+                            QStringLiteral("Kinokrat - Baza tylko do odczytu"));
+    }
+}
+
+void CKinokratDlg::applyAccess() {
+    const bool writable = m_access == DatabaseAccess::Writable;
+    m_form.setReadOnly(!writable);
+    for (QPushButton* button : {m_newButton, m_saveButton, m_deleteButton}) {
+        button->setEnabled(writable);
+    }
+    setRowControlsEnabled(m_rowControlsWanted);
+    if (m_access == DatabaseAccess::Unusable) {
+        m_positionEdit->setText(QStringLiteral("0"));
+        m_countEdit->setText(QStringLiteral("0"));
+    }
+    setWindowTitle(writable ? QStringLiteral("Ordavo")
+                            : QStringLiteral("Ordavo (tylko do odczytu)"));
+}
+
+void CKinokratDlg::openDatabase() {
+    const LeaveRules::Command command(m_rules);
+    guarded([&] {
+        const QString chosen = m_ui.chooseFolder(this, QString::fromUtf8(kOpenDatabasePrompt));
+        if (chosen.isEmpty() || !m_rules.beforeLeavingFilm()) {
+            return;
+        }
+        // Offsets of a search in the previous database mean nothing in the new one, and nothing
+        // of its film may be written into the new one.
+        m_filter = FilterState{};
+        m_filterIndicator->hide();
+        m_hold.reset();
+        m_access = DatabaseAccess::Unusable;
+        clearForm(true);
+        m_details.forgetAllRows();
+        try {
+            m_database.setPaths(buildPaths(qStringToPath(chosen)));
+            const DatabaseState state = m_database.checkFileSet();
+            if (state == DatabaseState::Absent) {
+                m_database.createMissing(false);
+            } else if (state == DatabaseState::Intact) {
+                m_database.recoverInterruptedWrites();
+            }
+            takeDatabase();
+        } catch (...) {
+            applyAccess();
+            refreshCounter();
+            throw;
+        }
+        applyAccess();
+        loadFilm(true);
+        refreshCounter();
+    });
 }
 
 // ---------------------------------------------------------------- form operations
@@ -387,7 +269,7 @@ void CKinokratDlg::clearForm(bool empty_buffer) {
         m_details.clearList(list);
     }
     if (empty_buffer) {
-        emptyFilmRecord(m_table.current());
+        m_table.emptyCurrent();
     }
     m_formEdited = false;
 }
@@ -401,25 +283,6 @@ void CKinokratDlg::loadFilm(bool from_start) {
     m_table.readRow(from_start);
 }
 
-void CKinokratDlg::save() {
-    readForm();
-    if (m_table.current().id == 0) {
-        // No film is held: store what the form shows as a new film rather than as a row with
-        // id 0, which the next delete would drop.
-        if (m_filter.filter_mode) {
-            m_ui.showMessage(this, utf8ToQString(kNewInFilterModeMessage),
-                             utf8ToQString(kAppTitle));
-            return;
-        }
-        appendShownFilm();
-        return;
-    }
-    if (m_table.updateRow()) {
-        clearForm(false);
-        loadFilm(false);
-    }
-}
-
 void CKinokratDlg::disableRowControls() {
     setRowControlsEnabled(false);
 }
@@ -429,13 +292,17 @@ void CKinokratDlg::enableRowControls() {
 }
 
 void CKinokratDlg::setRowControlsEnabled(bool enabled) {
+    m_rowControlsWanted = enabled;
+    const bool shown = enabled && m_access == DatabaseAccess::Writable;
     // In the order of the row-control table: the cover buttons, then the list pages.
     for (QPushButton* button : m_coverButtons) {
-        button->setEnabled(enabled);
+        button->setEnabled(shown);
     }
-    for (TabPage* page : std::initializer_list<TabPage*>{m_ratingPage, m_castPage, m_loansPage,
-                                                         m_productionPage, m_infoPage}) {
-        page->setRowControlsEnabled(enabled);
+    for (TabPage* page :
+         {static_cast<TabPage*>(m_ratingPage), static_cast<TabPage*>(m_castPage),
+          static_cast<TabPage*>(m_loansPage), static_cast<TabPage*>(m_productionPage),
+          static_cast<TabPage*>(m_infoPage)}) {
+        page->setRowControlsEnabled(shown);
     }
 }
 
@@ -446,16 +313,104 @@ bool CKinokratDlg::refreshCounter() {
     return empty;
 }
 
+std::vector<TabPage*> CKinokratDlg::listPages() const {
+    return {m_ratingPage, m_castPage, m_productionPage, m_infoPage, m_loansPage};
+}
+
+// ---------------------------------------------------------------- storing the shown film
+
+bool CKinokratDlg::canStore() const {
+    return !m_startupFailed && !m_closing && m_access == DatabaseAccess::Writable;
+}
+
+bool CKinokratDlg::hasUnstoredChanges() const {
+    if (m_formEdited || m_details.hasUnsavedChanges()) {
+        return true;
+    }
+    for (TabPage* page : listPages()) {
+        if (page->hasOpenRowChanges()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CKinokratDlg::storeShownFilm(bool as_new_when_empty) {
+    readForm();
+    if (m_table.holdsRow()) {
+        // Over the row it was read from, whatever its id; only "Nowy" appends.
+        if (m_table.updateRow()) {
+            clearForm(false);
+            loadFilm(false);
+        }
+        return;
+    }
+    if (!as_new_when_empty && !m_formEdited) {
+        return;  // nothing held and nothing typed: nothing to store
+    }
+    // No film is held: what the form shows becomes a new film rather than a row with id 0.
+    if (m_filter.filter_mode) {
+        refuse(kNewInFilterModeMessage);
+        return;
+    }
+    appendShownFilm();
+}
+
+void CKinokratDlg::storeAsDeactivation() {
+    guarded([this] {
+        if (refreshCounter() && !m_table.holdsRow()) {
+            disableRowControls();  // an empty table: typed text waits for "Zapisz" or closing
+            return;
+        }
+        storeShownFilm(false);
+    });
+}
+
+void CKinokratDlg::storeEverything() {
+    guarded([this] {
+        for (TabPage* page : listPages()) {
+            page->confirmOpenRows();
+        }
+        storeShownFilm(false);
+    });
+}
+
+StoreAnswer CKinokratDlg::askToStore() {
+    QString title = m_form.text("title");
+    if (title.isEmpty()) {
+        title = QStringLiteral("bez tytułu");
+    }
+    switch (m_rawUi.ask(this, QStringLiteral("Zapisać zmiany w filmie „%1”?").arg(title),
+                        QStringLiteral("Kinokrat"))) {
+        case Answer::Yes:
+            return StoreAnswer::Store;
+        case Answer::No:
+            return StoreAnswer::Drop;
+        case Answer::Cancel:
+            return StoreAnswer::Stay;
+    }
+    return StoreAnswer::Stay;
+}
+
+void CKinokratDlg::refuse(std::string_view text) {
+    m_ui.showMessage(this, utf8ToQString(text), utf8ToQString(kAppTitle));
+}
+
 // ---------------------------------------------------------------- commands
 
 void CKinokratDlg::guarded(const std::function<void()>& command) {
-    ++m_commandDepth;
+    const LeaveRules::Command running(m_rules);
     try {
         command();
     } catch (const FileError& error) {
-        m_ui.showMessage(this, fileErrorMessage(error), kFileErrorTitle);
+        showFileError(error);
     }
-    --m_commandDepth;
+}
+
+void CKinokratDlg::showFileError(const FileError& error) {
+    // Straight to the dialogs: storing first would most often fail the same way again. The form
+    // keeps what the user typed.
+    m_rawUi.showMessage(this, fileErrorMessage(error), kFileErrorTitle);
 }
 
 void CKinokratDlg::page(Paging step) {
@@ -463,16 +418,21 @@ void CKinokratDlg::page(Paging step) {
         if (m_filter.filter_mode) {
             static constexpr FilterStep kSteps[] = {FilterStep::First, FilterStep::Previous,
                                                     FilterStep::Next, FilterStep::Last};
-            if (!stepFilter(m_filter, kSteps[static_cast<int>(step)]).reload) {
+            FilterState moved = m_filter;
+            if (!stepFilter(moved, kSteps[static_cast<int>(step)]).reload) {
                 return;  // no wrap in filter mode, and no reload at the ends
             }
+            if (!m_rules.beforeLeavingFilm()) {
+                return;
+            }
+            m_filter = std::move(moved);
             m_table.current_offset = currentFilterOffset(m_filter);
             refreshCounter();
             clearForm(false);
             loadFilm(false);
             return;
         }
-        if (refreshCounter()) {
+        if (refreshCounter() || !m_rules.beforeLeavingFilm()) {
             return;
         }
         std::int64_t& offset = m_table.current_offset;
@@ -504,31 +464,48 @@ void CKinokratDlg::page(Paging step) {
 void CKinokratDlg::newFilm() {
     guarded([&] {
         if (m_filter.filter_mode) {
-            m_ui.showMessage(this, utf8ToQString(kNewInFilterModeMessage),
-                             utf8ToQString(kAppTitle));
+            refuse(kNewInFilterModeMessage);
             return;
         }
+        if (!m_rules.beforeLeavingFilm()) {
+            return;
+        }
+        const std::int64_t shown_offset = m_table.current_offset;
+        const bool held = m_table.holdsRow();
         clearForm(true);
-        appendShownFilm();
+        if (!appendShownFilm() && held) {
+            // Refused (its message has been shown once): the film shown before comes back.
+            m_table.current_offset = shown_offset;
+            loadFilm(false);
+            refreshCounter();
+        }
     });
 }
 
-void CKinokratDlg::appendShownFilm() {
+void CKinokratDlg::saveFilm() {
+    guarded([this] { storeShownFilm(true); });
+}
+
+bool CKinokratDlg::appendShownFilm() {
     const bool empty = refreshCounter();
     if (!m_table.appendRow(empty)) {
-        return;  // refused: the form stays as it is
+        return false;  // refused: the form stays as it is
     }
     clearForm(false);
     loadFilm(false);
     refreshCounter();
     enableRowControls();
+    return true;
 }
 
 void CKinokratDlg::deleteFilm() {
     guarded([&] {
-        {
+        if (m_filter.filter_mode) {
+            refuse(kDeleteInFilterModeMessage);  // what was typed is stored first
+        } else {
             BusyCursor busy;
-            m_table.deleteRow(m_filter);  // a refusal still shows the first film
+            // A failure throws before anything below: the film stays shown, held and stored.
+            m_table.deleteRow(m_filter);
         }
         loadFilm(true);
         if (refreshCounter()) {
@@ -538,7 +515,6 @@ void CKinokratDlg::deleteFilm() {
 }
 
 void CKinokratDlg::openCover(bool front) {
-    storeOnDeactivation();
     guarded([&] {
         const QString chosen =
             m_ui.chooseFile(this, QStringLiteral("Otwórz"),
@@ -568,13 +544,13 @@ void CKinokratDlg::openCover(bool front) {
         } else {
             storeText(film.back_cover_path, path);
         }
-        save();
+        storeShownFilm(true);
     });
 }
 
 void CKinokratDlg::removeCover(bool front) {
     guarded([&] {
-        if (refreshCounter()) {
+        if (refreshCounter() && !m_table.holdsRow()) {
             return;
         }
         FilmRecord& film = m_table.current();
@@ -583,35 +559,15 @@ void CKinokratDlg::removeCover(bool front) {
         } else {
             storeText(film.back_cover_path, u"");
         }
-        save();
-    });
-}
-
-void CKinokratDlg::openDatabase() {
-    storeOnDeactivation();
-    guarded([&] {
-        const QString chosen = m_ui.chooseFolder(this, QString::fromUtf8(kOpenDatabasePrompt));
-        if (chosen.isEmpty()) {
-            return;
-        }
-        // Offsets of a search in the previous database mean nothing in the new one.
-        m_filter = FilterState{};
-        m_filterIndicator->hide();
-        m_database.setPaths(buildPaths(qStringToPath(chosen)));
-        const DatabaseState state = m_database.checkFileSet();
-        if (state == DatabaseState::Absent) {
-            m_database.createMissing(false);
-        } else if (state == DatabaseState::Intact) {
-            m_database.recoverInterruptedWrites();
-        }
-        clearForm(true);
-        loadFilm(true);
-        refreshCounter();
+        storeShownFilm(true);
     });
 }
 
 void CKinokratDlg::clearFilter() {
     guarded([&] {
+        if (!m_rules.beforeLeavingFilm()) {
+            return;
+        }
         ClearFilter(m_filter);
         m_table.current_offset = 0;
         m_filterIndicator->hide();
@@ -628,31 +584,35 @@ void CKinokratDlg::enterFilterMode(std::vector<std::int64_t> offsets) {
         m_table.current_offset = currentFilterOffset(m_filter);
         refreshCounter();
         m_filterIndicator->show();
+        clearForm(false);
         loadFilm(false);
     });
 }
 
 void CKinokratDlg::runSearch() {
-    storeOnDeactivation();
-    Wyszukiwarka search(m_database.paths(), m_ui, this);
+    const LeaveRules::Command command(m_rules);
+    m_rules.beforeDialog();
+    Wyszukiwarka search(m_database.paths(), m_rawUi, this);
     emit searchDialogOpened(&search);
     // "Anuluj", Escape and the close box end the dialog without a result: nothing changes.
-    if (search.exec() == QDialog::Accepted) {
+    if (search.exec() == QDialog::Accepted && m_rules.beforeLeavingFilm()) {
         enterFilterMode(search.matches());
     }
 }
 
 Eksport_Wizard* CKinokratDlg::openExportWizard() {
-    storeOnDeactivation();
+    const LeaveRules::Command command(m_rules);
+    m_rules.beforeDialog();
     auto* wizard =
         new Eksport_Wizard([this]() -> const DatabasePaths& { return m_database.paths(); },
-                           [this] { return m_table.current().id; }, m_ui, this);
+                           [this] { return m_table.current().id; }, m_rawUi, this);
     wizard->show();
     return wizard;
 }
 
 void CKinokratDlg::showAbout() {
-    storeOnDeactivation();
+    const LeaveRules::Command command(m_rules);
+    m_rules.beforeDialog();
     O_programie about(this);
     about.exec();
 }
@@ -661,50 +621,22 @@ void CKinokratDlg::showAbout() {
 
 bool CKinokratDlg::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate) {
-        first_deactivation_pending = false;
-    } else if (event->type() == QEvent::WindowDeactivate && !first_deactivation_pending &&
-               m_commandDepth == 0) {
-        storeOnDeactivation();
+        m_rules.windowActivated();
+    } else if (event->type() == QEvent::WindowDeactivate) {
+        m_rules.windowDeactivated();
     }
     return QDialog::event(event);
 }
 
-void CKinokratDlg::storeOnDeactivation() {
-    if (m_startupFailed || m_closing) {
-        return;
-    }
-    // Whatever the user typed is stored when the window loses activation.
-    guarded([this] {
-        if (refreshCounter()) {
-            disableRowControls();
-        } else {
-            save();
-        }
-    });
-}
-
-void CKinokratDlg::storeOnClose() {
-    if (m_startupFailed) {
-        return;
-    }
-    guarded([this] {
-        for (DataFile file : kAllDataFiles) {
-            if (!pathExists(m_database.paths().file(file))) {
-                return;  // nothing can be stored in a damaged database
-            }
-        }
-        // On an empty table only typed text makes a film; the shown text of a film just deleted
-        // must not come back.
-        if (!refreshCounter() || m_formEdited) {
-            save();
-        }
-    });
-}
-
 void CKinokratDlg::done(int result) {
     if (!m_closing) {
-        storeOnClose();
+        bool close = true;
+        guarded([&] { close = m_rules.beforeLeavingFilm(); });
+        if (!close) {
+            return;  // "Anuluj": the window stays open, with everything as it was
+        }
         m_closing = true;
+        m_rules.stop();
     }
     QDialog::done(result);
 }
@@ -714,7 +646,7 @@ void CKinokratDlg::keyPressEvent(QKeyEvent* event) {
         event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
     if (plain && (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
                   event->key() == Qt::Key_Enter)) {
-        accept();
+        event->accept();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -3,9 +3,11 @@
 #include <QDialog>
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/film_form.h"
+#include "app/leave_rules.h"
 #include "app/ui_service.h"
 #include "storage/database.h"
 #include "storage/film_table.h"
@@ -22,7 +24,9 @@ class QAction;
 namespace ordavo {
 
 class CoverView;
+class DatabaseHold;
 class Eksport_Wizard;
+class FileError;
 class Wyszukiwarka;
 class TabPage;
 class TAB_Oocena;
@@ -38,8 +42,15 @@ inline constexpr const char* kOpenDatabasePrompt =
     "Podaj katalog z bazą danych w formacie Kinokrat lub utwórz katalog na nową bazę danych i "
     "wskaż go";
 
+// What the window may do with the open database.
+enum class DatabaseAccess {
+    Writable,  // films and rows are stored
+    ReadOnly,  // shown, but nothing can be stored (another copy holds it, a read-only file, ...)
+    Unusable,  // nothing to show: the database could not be opened or created
+};
+
 // The main window: one film at a time, its covers, six tab pages, paging and editing.
-class CKinokratDlg : public QDialog {
+class CKinokratDlg : public QDialog, private ShownFilm {
     Q_OBJECT
 public:
     // Runs the whole start-up: paths, file-set check, import or creation, pages, first film.
@@ -48,6 +59,7 @@ public:
 
     // True when start-up found a damaged database: the window is not to be shown.
     bool startupFailed() const { return m_startupFailed; }
+    DatabaseAccess access() const { return m_access; }
 
     Database& database() { return m_database; }
     FilmTable& filmTable() { return m_table; }
@@ -61,19 +73,14 @@ public:
     void readForm();
     void clearForm(bool empty_buffer);
     void loadFilm(bool from_start);
-    void save();
     void disableRowControls();
     void enableRowControls();
     // Refreshes "Rekord" N "z" M; true for an empty film table.
     bool refreshCounter();
 
     // Commands.
-    void pageFirst();
-    void pagePrevious();
-    void pageNext();
-    void pageLast();
     void newFilm();
-    void saveFilm() { save(); }
+    void saveFilm();
     void deleteFilm();
     void openCover(bool front);
     void removeCover(bool front);
@@ -92,30 +99,52 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
-    // Every way of closing (close box, Esc, Enter, "Koniec") ends here.
+    // Every way of closing (close box, Alt+F4, "Koniec", Ctrl+Q) ends here.
     void done(int result) override;
+    // Enter and Esc do not close the window: one stray key must not end the work.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     enum class Paging { First, Previous, Next, Last };
+    class StoringUi;
 
-    void setRowControlsEnabled(bool enabled);
-    // Appends the buffer as a new film (new id) and shows it, as "Nowy" does.
-    void appendShownFilm();
+    // ShownFilm, for the leave rules.
+    bool canStore() const override;
+    bool hasUnstoredChanges() const override;
+    void storeAsDeactivation() override;
+    void storeEverything() override;
+    StoreAnswer askToStore() override;
+
     void buildWindow();
     void buildMenu();
     QWidget* buildCoverColumn();
     QWidget* buildBottomBar();
     void startUp();
+    // After the paths point to a database whose files are settled: holds it when no other copy
+    // does, decides what the window may do with it, and says once why when it cannot store.
+    void takeDatabase();
+    // Shows what the window may do: read-only boxes, disabled buttons, the title.
+    void applyAccess();
+    // Stores the shown film: over its row when one is held, otherwise as a new film when
+    // `as_new_when_empty` or the user typed.
+    void storeShownFilm(bool as_new_when_empty);
+    // Appends the buffer as a new film (new id) and shows it, as "Nowy" does; false if refused.
+    bool appendShownFilm();
+    // A refusal: the shown film is stored first, as the message box takes the activation.
+    void refuse(std::string_view text);
     void page(Paging step);
     void showAbout();
-    void storeOnClose();
-    // What a loss of activation does: store the shown film (or disable the row controls on an
-    // empty table). Also run before the window opens a dialog of its own.
-    void storeOnDeactivation();
+    void setRowControlsEnabled(bool enabled);
     // Runs a command; a file-system failure becomes one message box.
     void guarded(const std::function<void()>& command);
+    void showFileError(const FileError& error);
+    std::vector<TabPage*> listPages() const;
 
+    UiService& m_rawUi;
+    // The window's own dialogs and refusals go through it: each stores the shown film first.
+    // The core's messages and the lists' go straight to m_rawUi: they come from inside a store
+    // or a list command, where storing again would repeat the failure or the message.
+    std::unique_ptr<UiService> m_storingUi;
     UiService& m_ui;
     UiMessageSink m_sink;
     Database m_database;
@@ -123,12 +152,14 @@ private:
     FilmTable m_table;
     FilterState m_filter;
     FilmForm m_form;
+    LeaveRules m_rules{*this};
+    std::unique_ptr<DatabaseHold> m_hold;
 
     bool m_startupFailed = false;
-    bool first_deactivation_pending = true;
     bool m_formEdited = false;
     bool m_closing = false;
-    int m_commandDepth = 0;  // commands in progress; they store what they need themselves
+    DatabaseAccess m_access = DatabaseAccess::Unusable;
+    bool m_rowControlsWanted = true;  // as the film rules set them; shown only when writable
 
     QLineEdit* m_idEdit = nullptr;
     QLineEdit* m_positionEdit = nullptr;
@@ -138,6 +169,9 @@ private:
     CoverView* m_frontCover = nullptr;
     CoverView* m_backCover = nullptr;
     std::array<QPushButton*, 4> m_coverButtons{};
+    QPushButton* m_newButton = nullptr;
+    QPushButton* m_saveButton = nullptr;
+    QPushButton* m_deleteButton = nullptr;
     TAB_Oocena* m_ratingPage = nullptr;
     TAB_Obsada* m_castPage = nullptr;
     TAB_Produkcja* m_productionPage = nullptr;

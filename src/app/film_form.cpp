@@ -121,6 +121,16 @@ void FilmForm::read(FilmRecord& record) const {
     }
 }
 
+void FilmForm::setReadOnly(bool read_only) {
+    for (QWidget* control : m_controls) {
+        if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+            edit->setReadOnly(read_only);
+        } else if (control) {
+            control->setEnabled(!read_only);
+        }
+    }
+}
+
 void FilmForm::clear() {
     for (QWidget* control : m_controls) {
         if (control) {

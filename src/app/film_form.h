@@ -34,6 +34,8 @@ public:
     void read(FilmRecord& record) const;
     // Every bound control is emptied (a combo keeps its suggestions, with nothing selected).
     void clear();
+    // Read-only boxes (and disabled drop-downs) when nothing typed could be stored.
+    void setReadOnly(bool read_only);
     // Called whenever the user edits any bound control.
     void setEditedHandler(std::function<void()> handler) { m_edited = std::move(handler); }
 

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "app/qt_text.h"
 #include "storage/file_error.h"
@@ -11,6 +12,20 @@ namespace ordavo {
 void QtUiService::showMessage(QWidget* parent, const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+Answer QtUiService::ask(QWidget* parent, const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("&Tak"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&Nie"), QMessageBox::NoRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("&Anuluj"), QMessageBox::RejectRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == yes) {
+        return Answer::Yes;
+    }
+    return box.clickedButton() == no ? Answer::No : Answer::Cancel;
 }
 
 QString QtUiService::chooseFile(QWidget* parent, const QString& caption,

@@ -11,6 +11,9 @@ namespace ordavo {
 
 class FileError;
 
+// The answer to a question with "Tak", "Nie" and "Anuluj".
+enum class Answer { Yes, No, Cancel };
+
 // Every message box and file or folder dialog of the application goes through this service, so
 // tests can answer them without a modal loop.
 class UiService {
@@ -18,6 +21,9 @@ public:
     virtual ~UiService() = default;
     // A message box with only an OK button.
     virtual void showMessage(QWidget* parent, const QString& text, const QString& title) = 0;
+    // A question with "Tak" (the default, taken by Enter), "Nie" and "Anuluj" (also Esc and the
+    // close box).
+    virtual Answer ask(QWidget* parent, const QString& text, const QString& title) = 0;
     // An open-file dialog over `filters` (first one selected); empty when cancelled.
     virtual QString chooseFile(QWidget* parent, const QString& caption,
                                const QStringList& filters) = 0;
@@ -32,6 +38,7 @@ public:
 class QtUiService : public UiService {
 public:
     void showMessage(QWidget* parent, const QString& text, const QString& title) override;
+    Answer ask(QWidget* parent, const QString& text, const QString& title) override;
     QString chooseFile(QWidget* parent, const QString& caption,
                        const QStringList& filters) override;
     QString chooseSaveFile(QWidget* parent, const QString& caption,

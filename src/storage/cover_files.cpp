@@ -46,6 +46,10 @@ bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b)
 
 std::optional<std::filesystem::path> importCover(const std::filesystem::path& covers_folder,
                                                  const std::filesystem::path& chosen) {
+    // Opened first: only a regular file is taken, and a FIFO never blocks the program.
+    const PosixFile source(chosen, PosixFile::Mode::Read);
+    // A database imported from bare files, or made by another program, may have no covers yet.
+    createFolder(covers_folder);
     const std::filesystem::path name = chosen.filename();
     std::filesystem::path target = covers_folder / name;
     for (int n = 2; pathExists(target); ++n) {

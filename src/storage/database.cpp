@@ -240,8 +240,10 @@ void Database::createMissing(bool at_startup) {
 
 std::size_t Database::recoverInterruptedWrites() {
     const DatabaseLock lock(m_paths);
-    if (!versionMatches()) {
-        return 0;  // a database this program does not write holds no record of its writes
+    // A database this program does not write holds no record of its writes; one that another
+    // running copy holds is that copy's to finish (it is alive, so none of its writes is cut).
+    if (!versionMatches() || heldElsewhere()) {
+        return 0;
     }
     std::size_t finished = 0;
     for (DataFile file : kAllDataFiles) {
@@ -252,31 +254,84 @@ std::size_t Database::recoverInterruptedWrites() {
     return finished;
 }
 
+namespace {
+
+// Removes what a folder of ours may hold (the nine data files, their temporary copies, an empty
+// covers folder) and then the folder itself; anything else in it makes the removal fail, so that
+// nothing of the user's is ever deleted. A missing folder is fine.
+void removeOwnFolder(const DatabasePaths& paths) {
+    if (!pathExists(paths.database_folder)) {
+        return;
+    }
+    for (DataFile file : kAllDataFiles) {
+        removeFile(paths.file(file));
+        std::filesystem::path temp = paths.file(file);
+        temp += "0";
+        removeFile(temp);
+    }
+    for (const std::filesystem::path& folder : {paths.covers_folder, paths.database_folder}) {
+        if (::rmdir(folder.c_str()) != 0 && errno != ENOENT) {
+            throw FileError(folder, FileOperation::Delete, errno);
+        }
+    }
+}
+
+// The folder beside `database_folder` in which an import is put together.
+std::filesystem::path stagingFolderOf(const std::filesystem::path& database_folder) {
+    std::filesystem::path staging = database_folder.parent_path();  // drops the separator
+    staging += ".import";
+    return staging;
+}
+
+}  // namespace
+
 bool Database::importFromWorkingFolder() {
+    const std::filesystem::path working = std::filesystem::current_path();
+    const DatabasePaths staging = buildPaths(stagingFolderOf(m_paths.database_folder));
+    // What an interrupted import left: copies only, the originals are still in place.
+    removeOwnFolder(staging);
     for (DataFile file : kImportOrder) {
-        if (!pathExists(std::filesystem::path(fileName(file)))) {
+        if (!pathExists(working / fileName(file))) {
             return false;
         }
     }
-    createFolder(m_paths.database_folder);
-    std::size_t copied = 0;
+    // The copies are made in a folder of their own and flushed, and only then is it renamed into
+    // place: a crash at any moment leaves no database (the originals are imported at the next
+    // start) or the whole one, never a partial set that would be taken for a damaged database.
     try {
+        createFolder(staging.database_folder);
         for (DataFile file : kImportOrder) {
-            copyFileAtomically(std::filesystem::path(fileName(file)), m_paths.file(file));
-            ++copied;
+            copyFileAtomically(working / fileName(file), staging.file(file));
         }
-    } catch (...) {
-        // Leave the originals as the only copy, and the database folder as empty as before.
-        for (std::size_t i = 0; i < copied; ++i) {
-            std::filesystem::path copy = m_paths.file(kImportOrder[i]);
-            std::error_code ignored;
-            std::filesystem::remove(copy, ignored);
+        createFolder(staging.covers_folder);
+        syncFolder(staging.database_folder);
+        // An absent database may still be a folder, holding at most empty tables of a creation
+        // cut short.
+        for (DataFile file : kAllDataFiles) {
+            const Presence found = presenceOf(m_paths.file(file));
+            if (found.exists && (file == DataFile::Header || found.length > 0)) {
+                throw FileError(m_paths.file(file), FileOperation::Rename, EEXIST);
+            }
+        }
+        removeOwnFolder(m_paths);
+        const std::filesystem::path target = m_paths.database_folder.parent_path();
+        if (::rename(staging.database_folder.c_str(), target.c_str()) != 0) {
+            throw FileError(target, FileOperation::Rename, errno);
+        }
+    } catch (const FileError&) {
+        try {
+            removeOwnFolder(staging);
+        } catch (const FileError&) {
+            // The copies stay beside the database and go at the next start; the first failure
+            // is the one to report.
         }
         throw;
     }
+    syncFolder(m_paths.database_folder.parent_path().parent_path());
     for (DataFile file : kImportOrder) {
-        removeFile(std::filesystem::path(fileName(file)));
+        removeFile(working / fileName(file));
     }
+    syncFolder(working);
     return true;
 }
 

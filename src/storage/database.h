@@ -88,9 +88,11 @@ public:
     std::size_t recoverInterruptedWrites();
 
     // At start-up, when the database is Absent: if all nine files lie under their bare names in
-    // the working folder, copies them into the database folder and then deletes the originals.
-    // No original is deleted unless all nine copies are complete; a failed copy removes the copies
-    // made so far and throws. Returns whether the import took place.
+    // the working folder, moves them into the database folder, with a covers folder. The copies
+    // are made and flushed in "<folder>.import" beside it, which is then renamed into place; the
+    // originals are deleted only after that. A crash leaves no database or the whole one; a
+    // failure removes the copies and throws, leaving the originals as they were. A leftover of an
+    // interrupted import is removed first. Returns whether the import took place.
     bool importFromWorkingFolder();
 
     // Takes the next film id from the header and stores it back: last_id + 1, or, when the table

@@ -48,6 +48,11 @@ RecordCounter filterCounter(const FilterState& filter) {
 FilmTable::FilmTable(Database& database, PageHandover& pages)
     : m_database(database), m_pages(pages), m_current(zeroFilmRecord()) {}
 
+void FilmTable::emptyCurrent() {
+    emptyFilmRecord(m_current);
+    m_holdsRow = false;
+}
+
 const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
     FileStamp stamp = stampOf(table);
     if (m_idsValidity.trusts(stamp)) {
@@ -133,6 +138,7 @@ bool FilmTable::readRow(bool from_start) {
         if (got > 0) {
             std::memset(reinterpret_cast<unsigned char*>(&row) + got, 0, sizeof row - got);
             m_current = row;
+            m_holdsRow = true;
         }
     }
     loadPages();
@@ -226,6 +232,7 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
         throw;
     }
     current_offset = static_cast<std::int64_t>(offset);
+    m_holdsRow = true;
     const FileStamp after = stampOf(table);
     if (offset / kRowSize == m_ids.size()) {
         m_ids.push_back(m_current.id);
@@ -261,6 +268,7 @@ bool FilmTable::deleteRow(const FilterState& filter) {
     // buffer keeps its id until the copy is in place, so a failed delete leaves the film held.
     compact(static_cast<std::uint64_t>(current_offset) / kRowSize);
     m_current.id = 0;
+    m_holdsRow = false;
     return true;
 }
 

@@ -37,6 +37,11 @@ public:
     FilmRecord& current() { return m_current; }
     const FilmRecord& current() const { return m_current; }
     const RecordCounter& counter() const { return m_counter; }
+    // Whether the buffer holds a film read from a row of the table (or just written as one),
+    // which updateRow writes over whatever its id; false after emptyCurrent or a delete.
+    bool holdsRow() const { return m_holdsRow; }
+    // Empties the buffer as emptyFilmRecord does: it holds no row any more.
+    void emptyCurrent();
 
     std::int64_t current_offset = 0;  // byte offset of the current film's row
 
@@ -102,6 +107,7 @@ private:
     Database& m_database;
     PageHandover& m_pages;
     FilmRecord m_current;
+    bool m_holdsRow = false;
     RecordCounter m_counter;
     std::function<void(ReplaceStep)> m_stepHook;
     std::vector<std::int32_t> m_ids;

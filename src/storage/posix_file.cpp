@@ -223,9 +223,12 @@ void replaceFile(const std::filesystem::path& target,
         }
     };
     // A leftover of an interrupted replacement goes first; the new temporary file is created
-    // exclusively, so no link planted under its name is followed. Something that cannot be
-    // removed there (a folder) is named as it is, since the user has to move it.
-    removeFile(temp_path);
+    // exclusively, so no link planted under its name is followed. A folder in the way is named
+    // as it is, since the user has to move it; any other failure is the target's.
+    if (::unlink(temp_path.c_str()) != 0 && errno != ENOENT) {
+        const int error = errno;
+        throw FileError(error == EISDIR ? temp_path : target, FileOperation::Write, error);
+    }
     try {
         {
             PosixFile temp(temp_path, PosixFile::Mode::CreateNew);

@@ -154,6 +154,10 @@ void DetailTable::forgetRows() {
     });
     m_unsaved = false;
     m_loadedFrom.reset();
+    m_film.reset();
+    if (m_observer) {
+        m_observer->filmChanged();
+    }
 }
 
 bool DetailTable::holdsRows() const {
@@ -165,7 +169,9 @@ bool DetailTable::mayWrite() const {
 }
 
 void DetailTable::loadRows(std::int32_t film_id) {
+    const bool same_film = m_film == film_id && m_loadedFrom == m_database.generation();
     m_loadedFrom.reset();  // until the rows are in: a failed read leaves nothing to write
+    m_film.reset();
     const std::vector<unsigned char> loaded =
         detail_file::readFilmRows(path(), m_layout.row_size, film_id, &m_index);
     rebuildList([&] {
@@ -174,6 +180,10 @@ void DetailTable::loadRows(std::int32_t film_id) {
     });
     m_unsaved = false;
     m_loadedFrom = m_database.generation();
+    m_film = film_id;
+    if (!same_film && m_observer) {
+        m_observer->filmChanged();
+    }
 }
 
 void DetailTable::saveRows() {

@@ -43,6 +43,9 @@ public:
     virtual ~DetailTableObserver() = default;
     virtual void listAboutToChange() = 0;
     virtual void listChanged() = 0;
+    // After listChanged, when the rows now belong to another film (or, forgotten, to none): a row
+    // editor open on the old rows has nothing left to edit.
+    virtual void filmChanged() {}
 };
 
 // One detail table of the current film: its rows in memory (`rows`, in file order, a new row at
@@ -171,6 +174,8 @@ private:
     Database& m_database;
     bool m_listed = false;
     bool m_unsaved = false;
+    // The film whose rows `rows` are, once loaded.
+    std::optional<std::int32_t> m_film;
     // The database generation `rows` belong to: the one open when the table was made (no rows
     // yet) or when they were loaded; none after forgetRows.
     std::optional<std::uint64_t> m_loadedFrom;

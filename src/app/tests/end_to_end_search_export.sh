@@ -59,7 +59,7 @@ xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
     keys "$chooser" Return
     sleep 1
     keys "$wizard" Escape
-    keys "$main" Escape
+    keys "$main" ctrl+q
     for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     if kill -0 "$pid" 2>/dev/null; then echo "end-to-end: the window did not close" >&2; exit 1; fi
     wait "$pid"

@@ -10,11 +10,21 @@
 
 namespace ordavo::testing {
 
-// Records every message and answers file and folder dialogs from queues (empty = cancel).
+// Records every message and question and answers file and folder dialogs from queues (empty =
+// cancel) and questions from a queue (empty = "Nie").
 class FakeUiService : public UiService {
 public:
     void showMessage(QWidget*, const QString& text, const QString& title) override {
         messages.emplace_back(text, title);
+    }
+    Answer ask(QWidget*, const QString& text, const QString& title) override {
+        questions.emplace_back(text, title);
+        if (answers.empty()) {
+            return Answer::No;  // as if nobody had asked: what was not stored is dropped
+        }
+        const Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
     QString chooseFile(QWidget*, const QString&, const QStringList& filters) override {
         lastFilters = filters;
@@ -30,6 +40,8 @@ public:
     }
 
     std::vector<std::pair<QString, QString>> messages;
+    std::vector<std::pair<QString, QString>> questions;
+    std::deque<Answer> answers;
     std::deque<QString> files;
     std::deque<QString> saveFiles;
     std::deque<QString> folders;

@@ -236,7 +236,11 @@ TEST_F(MainWindowTest, ClosingStoresTheShownFilm) {
     find<QLineEdit>("titleEdit")->end(false);
     testing::typeText(find<QLineEdit>("titleEdit"), QStringLiteral(" – wersja źródłowa"));
     EXPECT_EQ(text("titleEdit"), QStringLiteral("Rejs – wersja źródłowa"));
+    ui.answers = {Answer::Yes};
     dialog->close();
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(ui.questions[0].first,
+              QStringLiteral("Zapisać zmiany w filmie „Rejs – wersja źródłowa”?"));
     EXPECT_EQ(storedTitle(0), u"Rejs – wersja źródłowa");
 }
 
@@ -317,14 +321,28 @@ TEST_F(CoverTest, ASecondImageOfTheSameNameDoesNotReplaceTheFirst) {
     EXPECT_EQ(front()->path(), pathToQString(db() / "covers" / "front.png"));
 }
 
+TEST_F(CoverTest, AFolderWithoutCoversGetsOneAtTheFirstAttach) {
+    makeDatabase({u"Rejs"});
+    open();
+    std::filesystem::remove_all(db() / "covers");  // as a start-up import leaves a database
+    ui.files.push_back(image("front.png", QSize(40, 40), Qt::red));
+    click("frontOpenButton");
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(front()->path(), pathToQString(db() / "covers" / "front.png"));
+    EXPECT_TRUE(front()->hasImage());
+}
+
 TEST_F(CoverTest, AFailedCopyIsReportedAndChangesNothing) {
     makeDatabase({u"Rejs"});
     open();
     std::filesystem::remove_all(db() / "covers");
+    testing::writeText(db() / "covers", "a file where the folder should be");
     ui.files.push_back(image("front.png", QSize(40, 40), Qt::red));
     click("frontOpenButton");
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_TRUE(ui.messages[0].first.contains("front.png"));
+    EXPECT_TRUE(ui.messages[0].first.contains(pathToQString(db() / "covers" / "front.png")))
+        << ui.messages[0].first.toStdString();
+    EXPECT_FALSE(ui.messages[0].first.contains("front.png0"));
     EXPECT_FALSE(front()->hasImage());
     const auto bytes = testing::readBytes(db() / "KR_PDB.kr");
     EXPECT_EQ(bytes[2410], 0);  // no path stored

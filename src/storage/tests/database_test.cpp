@@ -196,7 +196,8 @@ TEST_F(DatabaseTest, ImportMovesTheNineBareFilesIntoTheDatabaseFolder) {
         EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("content of ") + name);
     }
     EXPECT_EQ(db.checkFileSet(), DatabaseState::Intact);
-    EXPECT_FALSE(std::filesystem::exists(root / "default_db/covers"));
+    EXPECT_TRUE(std::filesystem::is_directory(root / "default_db/covers"));
+    EXPECT_FALSE(std::filesystem::exists(root / "default_db.import"));
 }
 
 TEST_F(DatabaseTest, ImportCreatesTheDatabaseFolderAndNeedsAllNineFiles) {
@@ -226,6 +227,26 @@ TEST_F(DatabaseTest, AFailedImportCopyDeletesNoOriginalAndLeavesNoCopy) {
         EXPECT_FALSE(std::filesystem::exists(root / "default_db" / name)) << name;
     }
     EXPECT_EQ(db.checkFileSet(), DatabaseState::Absent);
+}
+
+TEST_F(DatabaseTest, AnImportCutShortIsDoneAgainWholeAtTheNextStart) {
+    for (const char* name : kNames) {
+        testing::writeText(root / name, std::string("content of ") + name);
+    }
+    // A kill in the middle of the copies: some of them, one half written, beside default_db.
+    std::filesystem::create_directory(root / "default_db.import");
+    testing::writeText(root / "default_db.import/KR.kr", "content of KR.kr");
+    testing::writeText(root / "default_db.import/KR_PDB.kr0", "content");
+    Database db(buildPaths(), sink);
+    ASSERT_EQ(db.checkFileSet(), DatabaseState::Absent);  // nothing half there to call damaged
+    EXPECT_TRUE(db.importFromWorkingFolder());
+    EXPECT_EQ(db.checkFileSet(), DatabaseState::Intact);
+    for (const char* name : kNames) {
+        const auto bytes = testing::readBytes(root / "default_db" / name);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("content of ") + name);
+    }
+    EXPECT_FALSE(std::filesystem::exists(root / "default_db.import"));
+    EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_F(DatabaseTest, VersionMatchesOnlyTheWholeVersionTextOfAWholeHeader) {

@@ -103,6 +103,8 @@ DetailListEditor::DetailListEditor(DetailList list, const RowEditorStyle& style,
 
     layout->addWidget(buildButtons());
     layout->addWidget(buildRowEditor(style));
+    connect(m_model, &DetailListModel::rowsOfAnotherFilm, this, [this] { resetEditor(); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { reselectEditedRow(); });
 }
 
 QWidget* DetailListEditor::buildButtons() {
@@ -149,6 +151,13 @@ QWidget* DetailListEditor::buildRowEditor(const RowEditorStyle& style) {
         box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 10);
         box->setObjectName(m_role + capitalised(FilmForm::camelCase(field->member)) +
                            QStringLiteral("Edit"));
+        // Enter in a box confirms the row, as "Zatwierdź" does.
+        connect(box, &QLineEdit::returnPressed, this, [this] {
+            if (m_editing) {
+                confirmRow();
+            }
+        });
+        connect(box, &QLineEdit::textEdited, this, [this] { m_typed = true; });
         auto* label = new QLabel(utf8ToQString(field->editor_label), group);
         label->setBuddy(box);
         const int line = static_cast<int>(column) % lines;
@@ -190,8 +199,35 @@ void DetailListEditor::setRowControlsEnabled(bool enabled) {
     }
 }
 
+void DetailListEditor::resetEditor() {
+    for (QLineEdit* box : m_boxes) {
+        box->clear();
+    }
+    m_editedId.reset();
+    setEditing(false);
+}
+
+void DetailListEditor::reselectEditedRow() {
+    if (!m_editing || !m_editedId) {
+        return;
+    }
+    for (std::size_t row = 0; row < m_table.listedRows(); ++row) {
+        if (m_table.rowId(row) == *m_editedId) {
+            m_view->selectRow(static_cast<int>(row));
+            return;
+        }
+    }
+}
+
+void DetailListEditor::confirmIfOpen() {
+    if (m_editing) {
+        confirmRow();
+    }
+}
+
 void DetailListEditor::setEditing(bool editing) {
     m_editing = editing;
+    m_typed = false;
     m_view->setEnabled(!editing);
     m_newButton->setEnabled(!editing);
     m_saveButton->setEnabled(!editing);
@@ -236,6 +272,8 @@ void DetailListEditor::editRow() {
             m_boxes[k]->setText(toQString((*texts)[k]));
             m_boxes[k]->setCursorPosition(0);  // show a long text from its start
         }
+        m_editedId = m_table.rowId(*row);
+        m_typed = false;
     }
 }
 
@@ -245,7 +283,9 @@ void DetailListEditor::confirmRow() {
     for (const QLineEdit* box : m_boxes) {
         texts.push_back(toU16(box->text()));
     }
-    // With no item selected (none was, or the list was rebuilt meanwhile) nothing is stored.
+    // With no item selected (none was, or the list was rebuilt for another film) nothing is
+    // stored.
+    m_editedId.reset();
     m_table.confirmRow(texts, firstSelectedRow());
     setEditing(false);
 }

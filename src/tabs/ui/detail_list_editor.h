@@ -55,6 +55,10 @@ public:
     void deleteRow();
 
     bool isEditing() const { return m_editing; }
+    // Whether the row editor is open with typing in it that no "Zatwierdź" took yet.
+    bool hasOpenChanges() const { return m_editing && m_typed; }
+    // "Zatwierdź" when the row editor is open.
+    void confirmIfOpen();
     // The lowest selected item, if any.
     std::optional<std::size_t> firstSelectedRow() const;
     QTableView* view() const { return m_view; }
@@ -70,6 +74,10 @@ private:
     QWidget* buildButtons();
     QWidget* buildRowEditor(const RowEditorStyle& style);
     void setEditing(bool editing);
+    // Back to Browsing with empty boxes: the rows being edited belong to no shown film now.
+    void resetEditor();
+    // After the list was rebuilt for the same film, the row being edited is selected again.
+    void reselectEditedRow();
     // Runs a command; a failed file operation ends it with one message box.
     void runCommand(const std::function<void()>& command);
 
@@ -85,6 +93,8 @@ private:
     QPushButton* m_confirmButton = nullptr;
     std::vector<QLineEdit*> m_boxes;  // one per field, in the layout's file order
     bool m_editing = false;
+    bool m_typed = false;
+    std::optional<std::int32_t> m_editedId;  // the `ID` of the row in the editor
 };
 
 }  // namespace ordavo

@@ -26,9 +26,14 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+signals:
+    // The rows now belong to another film, or to none.
+    void rowsOfAnotherFilm();
+
 private:
     void listAboutToChange() override;
     void listChanged() override;
+    void filmChanged() override { emit rowsOfAnotherFilm(); }
 
     DetailTable& m_table;
 };

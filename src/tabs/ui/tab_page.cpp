@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/film_form.h"
 #include "tabs/ui/detail_list_editor.h"
@@ -52,6 +53,17 @@ void TabPage::setUpLists() {
 void TabPage::setRowControlsEnabled(bool enabled) {
     for (DetailListEditor* list : m_lists) {
         list->setRowControlsEnabled(enabled);
+    }
+}
+
+bool TabPage::hasOpenRowChanges() const {
+    return std::any_of(m_lists.begin(), m_lists.end(),
+                       [](const DetailListEditor* list) { return list->hasOpenChanges(); });
+}
+
+void TabPage::confirmOpenRows() {
+    for (DetailListEditor* list : m_lists) {
+        list->confirmIfOpen();
     }
 }
 

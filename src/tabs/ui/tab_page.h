@@ -51,6 +51,10 @@ public:
     virtual void setUpLists();
     // The buttons of every list: all five disabled, or all but "Zatwierdź" enabled.
     virtual void setRowControlsEnabled(bool enabled);
+    // Whether a row editor of the page is open with typing that no "Zatwierdź" took yet.
+    bool hasOpenRowChanges() const;
+    // "Zatwierdź" on every open row editor of the page.
+    void confirmOpenRows();
 
 protected:
     // A grid of labelled film-record boxes, each box stretching with the page.

@@ -174,9 +174,9 @@ TEST_F(ListPagesTest, TheTwoListsOfAPageAreIndependent) {
     }
 }
 
-// The window stores and reloads the film while a row is being edited: the list comes back with
-// nothing selected and stays disabled, and "Zatwierdź" then stores nothing.
-TEST_F(ListPagesTest, ARowInEditingLosesItsSelectionWhenTheWindowStoresTheFilm) {
+// The window stores and reloads the film while a row is being edited: the row being edited is
+// selected again and stays in the editor, so "Zatwierdź" still takes what was typed.
+TEST_F(ListPagesTest, ARowInEditingSurvivesTheWindowStoringTheFilm) {
     makeDatabase(1);
     appendRowBytes(tablePath(kObsadaLayout),
                    {taggedRow(kObsadaLayout, 1, 2, u"a"), taggedRow(kObsadaLayout, 2, 2, u"b")});
@@ -189,14 +189,15 @@ TEST_F(ListPagesTest, ARowInEditingLosesItsSelectionWhenTheWindowStoresTheFilm) 
 
     deactivate();
     EXPECT_EQ(itemCount("cast"), 2);
-    EXPECT_TRUE(selectedRows("cast").empty());
+    EXPECT_EQ(selectedRows("cast"), std::vector<int>{1});
     expectEditing("cast", true);
+    EXPECT_EQ(box("cast", "role")->text(), QStringLiteral("Ksiądz Robak"));
 
     click("cast", "Confirm");
     expectEditing("cast", false);
-    EXPECT_EQ(cell("cast", 1, 1), "b.1");
+    EXPECT_EQ(cell("cast", 1, 1), "Ksiądz Robak");
     click("cast", "Save");
-    EXPECT_EQ(storedText(kObsadaLayout, 2, kObsadaLayout.fields[1]), u"b.1");
+    EXPECT_EQ(storedText(kObsadaLayout, 2, kObsadaLayout.fields[1]), u"Ksiądz Robak");
 }
 
 TEST_F(ListPagesTest, RowButtonsFollowTheMainWindowAndConfirmWaitsForEdit) {
