@@ -1,8 +1,11 @@
 #include "app/ui_service.h"
 
+#include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "app/qt_text.h"
 #include "storage/file_error.h"
@@ -42,7 +45,27 @@ QString QtUiService::chooseSaveFile(QWidget* parent, const QString& caption,
 }
 
 QString QtUiService::chooseFolder(QWidget* parent, const QString& prompt) {
-    return QFileDialog::getExistingDirectory(parent, prompt, QString(), QFileDialog::ShowDirsOnly);
+    // The prompt is a sentence: as a window title it would be cut off, so it stands whole above
+    // the folder chooser, which lives inside a dialog of our own.
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("folderDialog"));
+    dialog.setWindowTitle(QStringLiteral("Otwórz / Utwórz bazę danych"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(prompt, &dialog);
+    label->setObjectName(QStringLiteral("folderPrompt"));
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* chooser = new QFileDialog(&dialog);
+    chooser->setWindowFlags(Qt::Widget);
+    chooser->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+    chooser->setFileMode(QFileDialog::Directory);
+    layout->addWidget(chooser, 1);
+    QObject::connect(chooser, &QFileDialog::finished, &dialog, &QDialog::done);
+    dialog.resize(dialog.sizeHint().expandedTo(QSize(640, 420)));
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return chooser->selectedFiles().value(0);
 }
 
 void UiMessageSink::showMessage(std::string_view text, std::string_view title) {

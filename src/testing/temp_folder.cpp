@@ -1,5 +1,7 @@
 #include "testing/temp_folder.h"
 
+#include <sys/resource.h>
+
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -60,6 +62,24 @@ std::string_view listName(DetailList list) {
             return "LoansFrom";
     }
     return "?";
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes) {
+    ignoreFileSizeSignal();
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    m_old_current = old.rlim_cur;
+    m_old_maximum = old.rlim_max;
+    rlimit limit = old;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit old{};
+    old.rlim_cur = static_cast<rlim_t>(m_old_current);
+    old.rlim_max = static_cast<rlim_t>(m_old_maximum);
+    ::setrlimit(RLIMIT_FSIZE, &old);
 }
 
 void RecordingHandover::clearList(DetailList list) {

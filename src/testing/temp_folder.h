@@ -38,6 +38,20 @@ private:
     std::filesystem::path m_previous;
 };
 
+// Lets no file grow beyond `bytes` until the end of the scope, as a full disk would: a write
+// past it fails with EFBIG (SIGXFSZ is ignored from then on, as the programs ignore it).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    std::uint64_t m_old_current = 0;
+    std::uint64_t m_old_maximum = 0;
+};
+
 // Remembers every message instead of showing it.
 class RecordingSink : public MessageSink {
 public:

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,9 @@ public:
     }
     Answer ask(QWidget*, const QString& text, const QString& title) override {
         questions.emplace_back(text, title);
+        if (onAsk) {
+            onAsk();  // what the real box does meanwhile, e.g. take the activation
+        }
         if (answers.empty()) {
             return Answer::No;  // as if nobody had asked: what was not stored is dropped
         }
@@ -42,6 +46,7 @@ public:
     std::vector<std::pair<QString, QString>> messages;
     std::vector<std::pair<QString, QString>> questions;
     std::deque<Answer> answers;
+    std::function<void()> onAsk;
     std::deque<QString> files;
     std::deque<QString> saveFiles;
     std::deque<QString> folders;

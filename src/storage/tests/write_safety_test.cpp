@@ -29,21 +29,7 @@ using testing::appendFilms;
 using testing::filmIds;
 using testing::makeFilm;
 
-// Lets no file grow beyond `bytes` until the end of the scope, as a full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
-
-private:
-    rlimit m_old{};
-};
+using testing::FileSizeLimit;
 
 class WriteSafetyTest : public ::testing::Test {
 protected:

@@ -190,10 +190,11 @@ void DetailListEditor::setUpList() {
 }
 
 void DetailListEditor::setRowControlsEnabled(bool enabled) {
+    m_rowControlsEnabled = enabled;
     m_editButton->setEnabled(enabled);
-    m_newButton->setEnabled(enabled);
-    m_deleteButton->setEnabled(enabled);
-    m_saveButton->setEnabled(enabled);
+    m_newButton->setEnabled(enabled && !m_editing);
+    m_deleteButton->setEnabled(enabled && !m_editing);
+    m_saveButton->setEnabled(enabled && !m_editing);
     if (!enabled) {
         m_confirmButton->setEnabled(false);
     }
@@ -229,9 +230,11 @@ void DetailListEditor::setEditing(bool editing) {
     m_editing = editing;
     m_typed = false;
     m_view->setEnabled(!editing);
-    m_newButton->setEnabled(!editing);
-    m_saveButton->setEnabled(!editing);
-    m_deleteButton->setEnabled(!editing);
+    // The buttons stay off while the window keeps the row controls off (no film, or nothing
+    // can be stored).
+    m_newButton->setEnabled(!editing && m_rowControlsEnabled);
+    m_saveButton->setEnabled(!editing && m_rowControlsEnabled);
+    m_deleteButton->setEnabled(!editing && m_rowControlsEnabled);
     for (QLineEdit* box : m_boxes) {
         box->setEnabled(editing);
     }

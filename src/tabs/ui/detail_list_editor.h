@@ -94,6 +94,7 @@ private:
     std::vector<QLineEdit*> m_boxes;  // one per field, in the layout's file order
     bool m_editing = false;
     bool m_typed = false;
+    bool m_rowControlsEnabled = true;
     std::optional<std::int32_t> m_editedId;  // the `ID` of the row in the editor
 };
 
