@@ -250,12 +250,32 @@ TEST_F(CliTest, AnExportStoppedByACharacterSaysWhereInOneLine) {
     const CliRun run = cli({"export", db(), out.string(), "--charset", "ISO-8859-2"});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_TRUE(contains(run.err, "U+20AC")) << run.err;
-    EXPECT_TRUE(contains(run.err, "wiersz 4 tabeli KR_PDB.kr (ID 4)")) << run.err;
-    const std::string text = textOf(out);
-    const std::string stop = "\r\n\"4\",\"Bilet za 5 ";
-    ASSERT_GE(text.size(), stop.size());
-    EXPECT_EQ(text.substr(text.size() - stop.size()), stop);
+    for (std::string_view part : {"U+20AC", "film „Bilet za 5 €” (ID 4, wiersz 4 tabeli KR_PDB.kr)",
+                                  "kolumna „tytuł”", "UTF-8", "Plik nie został utworzony."}) {
+        EXPECT_TRUE(contains(run.err, part)) << part << " in " << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(CliTest, ExportToADashWritesStandardOutputOnlyWhenWhole) {
+    const std::filesystem::path out = capture / "rejs.csv";
+    const std::vector<std::string> options = {"--tables", "film,cast", "--current-id", "3"};
+    std::vector<std::string> to_file = {"export", db(), out.string()};
+    std::vector<std::string> to_dash = {"export", db(), "-"};
+    to_file.insert(to_file.end(), options.begin(), options.end());
+    to_dash.insert(to_dash.end(), options.begin(), options.end());
+    ASSERT_EQ(cli(to_file).exit_code, 0);
+    const CliRun run = cli(to_dash);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, textOf(out));
+    EXPECT_FALSE(std::filesystem::exists("-"));
+
+    testing::appendFilms(file(DataFile::Films), {makeFilm(4, u"Bilet za 5 €")});
+    const CliRun failed = cli({"export", db(), "-", "--charset", "ISO-8859-2"});
+    EXPECT_EQ(failed.exit_code, 2);
+    EXPECT_EQ(failed.out, "") << "nothing of an export that failed";
+    EXPECT_TRUE(contains(failed.err, "„-” (standardowe wyjście)")) << failed.err;
 }
 
 TEST_F(CliTest, CheckPassesAHealthyDatabaseAndNotesRowsOfDeletedFilms) {
