@@ -1,4 +1,7 @@
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <string>
 #include <unordered_map>
@@ -8,6 +11,7 @@
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "storage/database.h"
+#include "storage/file_error.h"
 #include "storage/film_record.h"
 #include "storage/row_chunks.h"
 #include "storage/row_redo.h"
@@ -23,12 +27,15 @@ constexpr std::string_view kHelp =
     "Użycie: ordavo-cli check FOLDER\n"
     "\n"
     "Sprawdza pliki bazy danych w FOLDERZE, niczego nie zapisując, i wypisuje znalezione błędy:\n"
-    "brakujące pliki, niepełny nagłówek, inną wersję niż 1.0.2.0 albo uszkodzony licznik\n"
-    "identyfikatorów, niepełny wiersz na końcu tabeli, wiersze z identyfikatorem 0, powtórzone\n"
-    "identyfikatory, identyfikatory filmów większe od ostatniego wydanego, pola tekstowe bez\n"
-    "znaku NUL. Wiersze tabel szczegółów, których filmu nie ma w KR_PDB.kr, wypisuje jako uwagi:\n"
-    "zostają one w bazie po każdym usunięciu filmu. Jako uwagę wypisuje też zapis przerwany w\n"
-    "trakcie (plik TABELA.redo obok tabeli), który program dokończy przy otwarciu bazy.\n"
+    "brakujące pliki i pliki, które nie są zwykłymi plikami (np. potoki lub katalogi), niepełny\n"
+    "nagłówek, inną wersję niż 1.0.2.0 albo uszkodzony licznik identyfikatorów, niepełny wiersz\n"
+    "na końcu tabeli, wiersze z identyfikatorem 0, ujemne i powtórzone identyfikatory,\n"
+    "identyfikatory filmów (także IDPDB w tabelach szczegółów) większe od ostatniego wydanego,\n"
+    "czyli licznik w tyle za tabelą, pola tekstowe bez znaku NUL lub z samotną połową pary\n"
+    "zastępczej UTF-16. Wiersze tabel szczegółów, których filmu nie ma w KR_PDB.kr, wypisuje\n"
+    "jako uwagi: zostają one w bazie po każdym usunięciu filmu. Jako uwagę wypisuje też zapis\n"
+    "przerwany w trakcie (plik TABELA.redo obok tabeli), który program dokończy przy otwarciu\n"
+    "bazy.\n"
     "\n"
     "Kod wyjścia: 0 - brak błędów, 1 - znaleziono błędy, 2 - błąd odczytu lub argumentów.\n";
 
@@ -97,6 +104,20 @@ private:
     std::size_t m_notes = 0;
 };
 
+enum class Presence { Missing, NotRegular, Regular };
+
+// What stands at `path`, links followed, without opening it.
+Presence presence(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return Presence::Missing;
+        }
+        throw FileError(path, FileOperation::Stat, errno);
+    }
+    return S_ISREG(info.st_mode) ? Presence::Regular : Presence::NotRegular;
+}
+
 std::string rowLabel(std::uint64_t number) {
     return "wiersz " + std::to_string(number + 1);
 }
@@ -106,15 +127,60 @@ bool hasNul(const unsigned char* row, std::size_t offset, std::size_t capacity) 
     return std::find(field, field + capacity, u'\0') != field + capacity;
 }
 
+// The first half of a surrogate pair that stands alone in a field's text, or nullopt.
+std::optional<char16_t> loneSurrogate(const unsigned char* row, std::size_t offset,
+                                      std::size_t capacity) {
+    const std::u16string_view text = rowText(row, offset, capacity);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isHighSurrogate(text[i]) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+            ++i;
+        } else if (isHighSurrogate(text[i]) || isLowSurrogate(text[i])) {
+            return text[i];
+        }
+    }
+    return std::nullopt;
+}
+
+std::string codePoint(char16_t unit) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex = "U+";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        hex += kDigits[(unit >> shift) & 0xF];
+    }
+    return hex;
+}
+
+// The faults of one text field of a row: no NUL within its capacity, half a surrogate pair.
+void checkTextField(const unsigned char* row, std::size_t offset, std::size_t capacity,
+                    std::string_view member, DataFile file, std::uint64_t number,
+                    Findings& findings) {
+    if (!hasNul(row, offset, capacity)) {
+        findings.error(
+            file, "nul",
+            rowLabel(number) + ": pole " + inQuotes(member) + " nie kończy się znakiem NUL");
+    }
+    if (const std::optional<char16_t> unit = loneSurrogate(row, offset, capacity)) {
+        findings.error(file, "surrogate",
+                       rowLabel(number) + ": pole " + inQuotes(member) +
+                           " zawiera samotną połowę pary zastępczej UTF-16 (" + codePoint(*unit) +
+                           ")");
+    }
+}
+
+constexpr std::string_view kCounterBehind =
+    ": licznik identyfikatorów w nagłówku jest w tyle za tabelą";
+
 // The header's counter, when the header is whole and readable.
 std::optional<std::int32_t> checkHeader(const Database& database, Findings& findings) {
     const std::uint64_t length =
         PosixFile(database.paths().file(DataFile::Header), PosixFile::Mode::Read).size();
     const DatabaseHeader header = database.readHeader();
     if (length != kHeaderSize) {
-        findings.error(
-            DataFile::Header, "size",
-            "nagłówek ma " + std::to_string(length) + " B zamiast " + std::to_string(kHeaderSize));
+        // Without its whole counter the header cannot issue an id, so the program writes nothing.
+        findings.error(DataFile::Header, "size",
+                       "nagłówek ma " + std::to_string(length) + " B zamiast " +
+                           std::to_string(kHeaderSize) +
+                           (length < kHeaderSize ? ": program nie zapisze zmian w tej bazie" : ""));
     }
     if (std::find(std::begin(header.version), std::end(header.version), u'\0') ==
         std::end(header.version)) {
@@ -168,18 +234,20 @@ std::unordered_set<std::int32_t> checkFilms(const DatabasePaths& paths,
                            rowLabel(number) + ": identyfikator " + std::to_string(id) +
                                " powtarza " + rowLabel(first->second));
         }
+        if (id < 0) {
+            findings.error(DataFile::Films, "negative",
+                           rowLabel(number) + ": identyfikator " + std::to_string(id) +
+                               " jest ujemny (identyfikatory filmów są dodatnie)");
+        }
         if (last_id && id > *last_id) {
             findings.error(DataFile::Films, "counter",
                            rowLabel(number) + ": identyfikator " + std::to_string(id) +
                                " jest większy od ostatniego wydanego (" + std::to_string(*last_id) +
-                               ")");
+                               ")" + std::string(kCounterBehind));
         }
         for (const FilmFieldInfo& field : kFilmFields) {
-            if (!hasNul(row, field.offset, field.capacity)) {
-                findings.error(DataFile::Films, "nul",
-                               rowLabel(number) + ": pole " + inQuotes(field.member) +
-                                   " nie kończy się znakiem NUL");
-            }
+            checkTextField(row, field.offset, field.capacity, field.member, DataFile::Films, number,
+                           findings);
         }
         return true;
     });
@@ -187,6 +255,7 @@ std::unordered_set<std::int32_t> checkFilms(const DatabasePaths& paths,
 }
 
 void checkDetails(const DatabasePaths& paths, const TableInfo& info,
+                  std::optional<std::int32_t> last_id,
                   const std::optional<std::unordered_set<std::int32_t>>& film_ids,
                   Findings& findings) {
     const DetailLayout& layout = *info.layout;
@@ -205,12 +274,15 @@ void checkDetails(const DatabasePaths& paths, const TableInfo& info,
                            rowLabel(number) + ": ID " + std::to_string(id) + " powtarza " +
                                rowLabel(first->second));
         }
+        if (last_id && film_id > *last_id) {
+            findings.error(info.file, "counter",
+                           rowLabel(number) + ": IDPDB " + std::to_string(film_id) +
+                               " jest większy od ostatniego wydanego identyfikatora filmu (" +
+                               std::to_string(*last_id) + ")" + std::string(kCounterBehind));
+        }
         for (const DetailField& field : layout.fields) {
-            if (!hasNul(row, field.offset, field.width)) {
-                findings.error(info.file, "nul",
-                               rowLabel(number) + ": pole " + inQuotes(field.member) +
-                                   " nie kończy się znakiem NUL");
-            }
+            checkTextField(row, field.offset, field.width, field.member, info.file, number,
+                           findings);
         }
         if (film_ids && !film_ids->contains(film_id)) {
             findings.note(info.file, "orphan",
@@ -241,22 +313,34 @@ int runCheck(std::span<const std::string_view> args) {
     }
 
     Findings findings;
+    // Only regular files are read: a FIFO would make a reader wait for a writer that never comes.
+    std::unordered_set<DataFile> readable;
     for (DataFile file : kAllDataFiles) {
-        if (!pathExists(paths.file(file))) {
-            findings.error(file, "missing", "brak pliku");
+        switch (presence(paths.file(file))) {
+            case Presence::Missing:
+                findings.error(file, "missing", "brak pliku");
+                break;
+            case Presence::NotRegular:
+                findings.error(file, "not-regular",
+                               "to nie jest zwykły plik (lecz np. potok lub katalog), więc program "
+                               "nie otworzy tej bazy");
+                break;
+            case Presence::Regular:
+                readable.insert(file);
+                break;
         }
     }
     std::optional<std::int32_t> last_id;
-    if (pathExists(paths.file(DataFile::Header))) {
+    if (readable.contains(DataFile::Header)) {
         last_id = checkHeader(database, findings);
     }
     std::optional<std::unordered_set<std::int32_t>> film_ids;
-    if (pathExists(paths.file(DataFile::Films))) {
+    if (readable.contains(DataFile::Films)) {
         film_ids = checkFilms(paths, last_id, findings);
     }
     for (const TableInfo& table : databaseTables()) {
-        if (table.layout != nullptr && pathExists(paths.file(table.file))) {
-            checkDetails(paths, table, film_ids, findings);
+        if (table.layout != nullptr && readable.contains(table.file)) {
+            checkDetails(paths, table, last_id, film_ids, findings);
         }
     }
     for (const TableInfo& table : databaseTables()) {

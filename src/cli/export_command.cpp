@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <string>
 
 #include "cli/cli_support.h"
@@ -15,7 +17,7 @@ constexpr std::string_view kHelp =
     "\n"
     "Zapisuje bazę danych z FOLDERU do PLIKU CSV: wiersz tytułowy, a dla każdej tabeli jej\n"
     "tytuł, nazwy kolumn i wiersze danych; każde pole w cudzysłowie, cudzysłów w wartości\n"
-    "podwojony, wiersze zakończone CR LF.\n"
+    "podwojony, wiersze zakończone CR LF. PLIK „-” oznacza standardowe wyjście.\n"
     "\n"
     "  --current-id N        tylko film o identyfikatorze N i jego wiersze w pozostałych tabelach\n"
     "  --tables LISTA        tabele oddzielone przecinkami: film, ratings, cast, production,\n"
@@ -25,9 +27,13 @@ constexpr std::string_view kHelp =
     "                        UTF-8 (domyślnie kodowanie ustawień regionalnych, a dla\n"
     "                        ustawień C: UTF-8)\n"
     "\n"
-    "Nieudany zapis nie zostawia pliku, który wygląda na kompletny. Znak, którego nie da się\n"
-    "zapisać w wybranym kodowaniu, zatrzymuje eksport: plik zawiera wtedy tekst sprzed tego\n"
-    "znaku, a komunikat wskazuje sekcję, wiersz i kolumnę.\n"
+    "Eksport powstaje najpierw w całości w pliku tymczasowym, a PLIK zmienia się dopiero na\n"
+    "końcu. Nieudany eksport (znak, którego nie da się zapisać w wybranym kodowaniu, brakująca\n"
+    "lub nieczytelna tabela, brak miejsca na dysku) zostawia PLIK bez zmian, a komunikat\n"
+    "wskazuje film lub wiersz, kolumnę i znak. Plik tylko do odczytu i pliki bazy danych\n"
+    "(także w folderze covers) nie są zastępowane. Potok, urządzenie i plik, którego nie da\n"
+    "się zastąpić (np. w folderze bez prawa zapisu), dostają gotowy eksport w miejscu; tylko\n"
+    "błąd w trakcie tego kopiowania może je zostawić niepełne.\n"
     "\n"
     "Kod wyjścia: 0 - plik zapisany, 2 - błąd.\n";
 
@@ -99,8 +105,13 @@ int runExport(std::span<const std::string_view> args) {
         throw CliError("w folderze " + inQuotes(arguments.positional[0]) + " nie ma bazy danych");
     }
     try {
-        ExportCsv(database.paths(), std::filesystem::path(std::string(arguments.positional[1])),
-                  scope, film_id, sections, charset);
+        if (arguments.positional[1] == "-") {
+            ExportCsvToDescriptor(database.paths(), STDOUT_FILENO, "„-” (standardowe wyjście)",
+                                  scope, film_id, sections, charset);
+        } else {
+            ExportCsv(database.paths(), std::filesystem::path(std::string(arguments.positional[1])),
+                      scope, film_id, sections, charset);
+        }
     } catch (const ExportError& error) {
         throw CliError(error.what());
     }

@@ -1,21 +1,16 @@
 #include "export/csv_export.h"
 
-#include <stdio.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
+#include "export/export_target.h"
 #include "export/text_encoder.h"
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
 #include "storage/film_record.h"
-#include "storage/posix_file.h"
 #include "storage/row_chunks.h"
 #include "storage/unicode_text.h"
 #include "tabs/detail_rows.h"
@@ -118,6 +113,7 @@ struct Column {
 
 struct Section {
     std::string_view title;                // as the current-film scope writes it
+    bool films = false;                    // the film table, whose rows messages name by title
     bool blank_in_whole_database = false;  // whole-database scope ends the title with a blank
     DataFile file = DataFile::Films;
     std::size_t row_size = 0;
@@ -128,6 +124,7 @@ struct Section {
 Section filmSection() {
     Section section;
     section.title = kFilmSectionTitle;
+    section.films = true;
     section.blank_in_whole_database = true;
     section.file = DataFile::Films;
     section.row_size = kFilmRowSize;
@@ -190,6 +187,7 @@ struct LinePlace {
     const Section* section = nullptr;
     std::uint64_t row = 0;  // 0-based row of the table file
     std::int32_t id = 0;
+    std::u16string film_title{};  // of a film row
 };
 
 // Where and why the export stopped before its end.
@@ -203,10 +201,10 @@ struct Stop {
 };
 
 // Builds one line at a time in UTF-16, converts it as a whole and gathers the bytes for the
-// export file, which receives them in large writes.
+// export's target, which receives them in large writes.
 class CsvWriter {
 public:
-    CsvWriter(TextEncoder& encoder, PosixFile& out) : m_encoder(encoder), m_out(out) {
+    CsvWriter(TextEncoder& encoder, ExportTarget& out) : m_encoder(encoder), m_out(out) {
         m_bytes.reserve(kFlushBytes + (std::size_t{1} << 20));
     }
 
@@ -241,7 +239,7 @@ public:
     }
 
     // Ends the line and converts it. Returns the index in the line of the first unit that the
-    // character set cannot hold, or nullopt; the converted text before it is kept.
+    // character set cannot hold, or nullopt.
     std::optional<std::size_t> finishLine() {
         m_line += kLineEnd;
         const std::size_t done = m_encoder.append(m_line, m_bytes);
@@ -262,8 +260,7 @@ public:
     }
 
     void flush() {
-        m_out.writeAt(m_bytes.data(), m_bytes.size(), m_written);
-        m_written += m_bytes.size();
+        m_out.append(m_bytes.data(), m_bytes.size());
         m_bytes.clear();
     }
 
@@ -276,11 +273,10 @@ private:
     }
 
     TextEncoder& m_encoder;
-    PosixFile& m_out;
+    ExportTarget& m_out;
     std::u16string m_line;
     std::vector<std::size_t> m_columnStarts;
     ByteBuffer m_bytes;
-    std::uint64_t m_written = 0;
 };
 
 // Writes every chosen section; returns where it stopped early, or nullopt when all is written.
@@ -316,7 +312,7 @@ public:
             return stop;
         } catch (const FileError& error) {
             if (error.path() != path) {
-                throw;  // the export file's own failure
+                throw;  // not the table's failure
             }
             Stop stop{ExportError::Kind::CannotRead,
                       {LinePlace::Title, &section},
@@ -355,7 +351,12 @@ private:
                 m_writer.addQuoted(rowText(row, column.offset, column.capacity));
             }
         }
-        return finish({LinePlace::Data, &section, number, rowInt32(row, 0)});
+        LinePlace place{LinePlace::Data, &section, number, rowInt32(row, 0), {}};
+        if (section.films) {
+            const FilmFieldInfo& title = kFilmFields[filmFieldIndex("title")];
+            place.film_title = rowText(row, title.offset, title.capacity);
+        }
+        return finish(place);
     }
 
     std::optional<Stop> finish(const LinePlace& place) {
@@ -404,11 +405,16 @@ std::string describePlace(const LinePlace& place) {
             return "sekcja " + inQuotes(place.section->title) + ", wiersz tytułu";
         case LinePlace::Header:
             return "sekcja " + inQuotes(place.section->title) + ", wiersz nagłówka";
-        case LinePlace::Data:
-            return "sekcja " + inQuotes(place.section->title) + ", wiersz " +
-                   std::to_string(place.row + 1) + " tabeli " +
-                   std::string(fileName(place.section->file)) + " (ID " + std::to_string(place.id) +
-                   ")";
+        case LinePlace::Data: {
+            const std::string row = "wiersz " + std::to_string(place.row + 1) + " tabeli " +
+                                    std::string(fileName(place.section->file));
+            const std::string section = "sekcja " + inQuotes(place.section->title) + ", ";
+            if (place.section->films) {
+                return section + "film " + inQuotes(toUtf8(place.film_title)) + " (ID " +
+                       std::to_string(place.id) + ", " + row + ")";
+            }
+            return section + row + " (ID " + std::to_string(place.id) + ")";
+        }
     }
     return {};
 }
@@ -428,42 +434,59 @@ std::string describeCharacter(const std::u16string& units, const std::string& ch
            ") nie można zapisać w kodowaniu " + charset;
 }
 
-std::string stopMessage(const Stop& stop, const std::filesystem::path& path,
-                        const std::string& charset) {
-    const std::string head = "Eksport do pliku " + inQuotesPath(path) + " został przerwany: ";
+bool isSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
+}
+
+std::string stopMessage(const Stop& stop, const ExportTarget& target, const std::string& charset) {
+    const std::string head = "Eksport do pliku " + target.label() + " nie powiódł się: ";
+    const std::string untouched = " " + target.untouchedNote();
     if (stop.kind == ExportError::Kind::CannotRead) {
         return head + "nie można odczytać pliku bazy danych " + inQuotesPath(stop.table) +
-               " (sekcja " + inQuotes(stop.place.section->title) + "): " + stop.reason +
-               ". Plik zawiera tylko dane zapisane przed tym błędem.";
+               " (sekcja " + inQuotes(stop.place.section->title) + "): " + stop.reason + "." +
+               untouched;
     }
     std::string where = describePlace(stop.place);
     if (!stop.column.empty()) {
         where += ", kolumna " + inQuotes(stop.column);
     }
-    return head + describeCharacter(stop.units, charset) + "; " + where +
-           ". Plik zawiera tylko tekst sprzed tego znaku.";
+    const bool broken = stop.units.size() == 1 && isSurrogate(stop.units[0]);
+    const std::string remedy =
+        broken ? " Popraw ten tekst w programie."
+               : " Wybierz kodowanie UTF-8, w którym da się zapisać każdy znak, albo zmień ten "
+                 "tekst w programie.";
+    return head + describeCharacter(stop.units, charset) + "; " + where + "." + untouched + remedy;
 }
 
-// Builds the file under "<path>0" beside it and renames it over `path` at the end, so that a
-// failure never leaves a file that looks complete. Unlike a database file, the export is not
-// flushed to the device first: it is a copy that can be made again, and flushing tens of
-// megabytes would cost more than the whole export.
-void writeThroughTemporary(const std::filesystem::path& path,
-                           const std::function<void(PosixFile&)>& write) {
-    std::filesystem::path temp = path;
-    temp += "0";
+TextEncoder& encoderFor(std::optional<TextEncoder>& encoder, std::string_view charset) {
+    const std::string name = charset.empty() ? localeCharset() : std::string(charset);
     try {
-        {
-            PosixFile out(temp, PosixFile::Mode::CreateTruncate);
-            write(out);
-        }
-        if (::rename(temp.c_str(), path.c_str()) != 0) {
-            throw FileError(path, FileOperation::Rename, errno);
-        }
-    } catch (...) {
-        ::unlink(temp.c_str());  // best effort; a leftover is overwritten next time
-        throw;
+        return encoder.emplace(name);
+    } catch (const std::invalid_argument&) {
+        throw ExportError(
+            ExportError::Kind::UnknownCharset,
+            "Nieznane kodowanie znaków " + inQuotes(name) + ". Nic nie zostało wyeksportowane.");
     }
+}
+
+// Makes the whole export in `target` and brings it there; throws ExportError at the first stop.
+void writeExport(const DatabasePaths& database, ExportTarget& target, TextEncoder& encoder,
+                 ExportScope scope, std::int32_t current_film_id, const ExportSections& sections) {
+    const std::vector<Section> chosen = chosenSections(sections);
+    CsvWriter writer(encoder, target);
+    SectionWriter sections_writer(writer, scope, current_film_id);
+    std::optional<Stop> stop = sections_writer.banner();
+    for (const Section& section : chosen) {
+        if (stop) {
+            break;
+        }
+        stop = sections_writer.section(section, database);
+    }
+    if (stop) {
+        throw ExportError(stop->kind, stopMessage(*stop, target, encoder.charset()));
+    }
+    writer.flush();
+    target.commit();
 }
 
 }  // namespace
@@ -471,49 +494,19 @@ void writeThroughTemporary(const std::filesystem::path& path,
 void ExportCsv(const DatabasePaths& database, const std::filesystem::path& path, ExportScope scope,
                std::int32_t current_film_id, const ExportSections& sections,
                std::string_view charset) {
-    const std::string charset_name = charset.empty() ? localeCharset() : std::string(charset);
     std::optional<TextEncoder> encoder;
-    try {
-        encoder.emplace(charset_name);
-    } catch (const std::invalid_argument&) {
-        throw ExportError(ExportError::Kind::UnknownCharset,
-                          "Nieznane kodowanie znaków " + inQuotes(charset_name) +
-                              ". Nic nie zostało wyeksportowane.");
-    }
-    const std::vector<Section> chosen = chosenSections(sections);
+    TextEncoder& text = encoderFor(encoder, charset);
+    ExportTarget target(database, path);
+    writeExport(database, target, text, scope, current_film_id, sections);
+}
 
-    // The file is built under a temporary name and renamed into place at the end, so a failed
-    // write never leaves a file that looks complete. A stop that keeps its partial text still
-    // renames the file into place, with the text before the stop.
-    bool created = false;
-    std::optional<Stop> stop;
-    try {
-        writeThroughTemporary(path, [&](PosixFile& out) {
-            created = true;
-            CsvWriter writer(*encoder, out);
-            SectionWriter sections_writer(writer, scope, current_film_id);
-            stop = sections_writer.banner();
-            for (const Section& section : chosen) {
-                if (stop) {
-                    break;
-                }
-                stop = sections_writer.section(section, database);
-            }
-            writer.flush();
-        });
-    } catch (const FileError& error) {
-        if (!created) {
-            throw ExportError(ExportError::Kind::CannotCreate,
-                              "Nie można utworzyć pliku eksportu " + inQuotesPath(path) + ": " +
-                                  error.polishReason() + ". Nic nie zostało wyeksportowane.");
-        }
-        throw ExportError(ExportError::Kind::CannotWrite,
-                          "Nie można zapisać pliku eksportu " + inQuotesPath(path) + ": " +
-                              error.polishReason() + ". Eksport nie został zapisany.");
-    }
-    if (stop) {
-        throw ExportError(stop->kind, stopMessage(*stop, path, charset_name));
-    }
+void ExportCsvToDescriptor(const DatabasePaths& database, int descriptor, std::string label,
+                           ExportScope scope, std::int32_t current_film_id,
+                           const ExportSections& sections, std::string_view charset) {
+    std::optional<TextEncoder> encoder;
+    TextEncoder& text = encoderFor(encoder, charset);
+    ExportTarget target(database, descriptor, std::move(label));
+    writeExport(database, target, text, scope, current_film_id, sections);
 }
 
 }  // namespace ordavo

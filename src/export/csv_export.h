@@ -27,16 +27,23 @@ struct ExportSections {
 };
 
 // Why an export did not complete. what() is the whole Polish message for the user: it names the
-// export file and, where it applies, the database file, the section and the row.
+// export file as the user chose it and, where it applies, the database file, the section, the
+// film or row, the column and the character. Whatever the kind, a temporary file of the export
+// is removed, and the target holds what it held before (or is still absent), except after
+// WrittenInPart.
 class ExportError : public std::runtime_error {
 public:
     enum class Kind {
-        UnknownCharset,   // nothing was written
-        CannotCreate,     // the export file could not be created; nothing was written
-        CannotWrite,      // writing failed (e.g. a full disk); the export file was left as it was
-        CannotRead,       // a database file could not be read; the lines before it are in the file
-        Unrepresentable,  // a character the character set lacks, or a broken surrogate pair; the
-                          // text before it, its line's start included, is in the file
+        UnknownCharset,   // the character set is unknown
+        Refused,          // the target belongs to a database or is read-only
+        CannotCreate,     // the export file (or its temporary file) could not be created or opened
+        CannotWrite,      // the export could not be written whole (a full disk, a file-size
+                          // limit) or put in place
+        CannotRead,       // a database file is missing, not a regular file or unreadable
+        Unrepresentable,  // a character the character set lacks, or a broken surrogate pair
+        WrittenInPart,    // copying the finished export into a target written in place (a FIFO,
+                          // a device, a file that cannot be replaced) failed part way: the
+                          // target may hold the start of the export
     };
 
     ExportError(Kind kind, const std::string& message)
@@ -56,11 +63,19 @@ inline constexpr std::string_view kExportErrorTitle = "Kinokrat - Eksport";
 // Text is converted from UTF-16 to `charset` (an iconv name; empty means localeCharset()).
 // `current_film_id` is only read in CurrentFilm scope. Only the database files are read.
 //
-// The file appears under `path` only when the export ends: complete, or cut short as the cases
-// below allow. Returns normally only when the whole export was written; otherwise throws
-// ExportError (see its kinds for what the file then holds).
+// The export is made whole before the target changes (see ExportTarget for how it gets there, and
+// which targets are refused before anything is written): returns normally only when the whole
+// export is in the target, and otherwise throws ExportError, the target being as it was unless
+// the error says otherwise.
 void ExportCsv(const DatabasePaths& database, const std::filesystem::path& path, ExportScope scope,
                std::int32_t current_film_id, const ExportSections& sections,
                std::string_view charset = {});
+
+// The same export into an open descriptor (e.g. standard output), at its position; the
+// descriptor is not closed. `label` names it in messages, e.g. "„-” (standardowe wyjście)".
+// Nothing reaches the descriptor unless the whole export was made.
+void ExportCsvToDescriptor(const DatabasePaths& database, int descriptor, std::string label,
+                           ExportScope scope, std::int32_t current_film_id,
+                           const ExportSections& sections, std::string_view charset = {});
 
 }  // namespace ordavo

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -277,6 +279,26 @@ TEST_F(ExportWizardTest, AFailedExportIsOneMessage) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_TRUE(ui.messages[0].first.contains("x.csv"));
     EXPECT_EQ(ui.messages[0].second, "Kinokrat - Eksport");
+}
+
+TEST_F(ExportWizardTest, ATargetThatIsNotARegularFileIsRefusedWithAMessage) {
+    makeDatabase({u"Rejs"});
+    open();
+    Eksport_Wizard* w = wizard();
+    tick(w, {"filmsBox"});
+    ASSERT_EQ(::mkfifo((root.path() / "potok.csv").c_str(), 0644), 0);  // no reader: would wait
+    std::filesystem::create_directory(root.path() / "katalog.csv");
+    for (const char* name : {"potok.csv", "katalog.csv"}) {
+        ui.messages.clear();
+        ui.saveFiles.push_back(pathToQString(root.path() / name));
+        QTest::mouseClick(find<QPushButton>(w, "exportButton"), Qt::LeftButton);
+        ASSERT_EQ(ui.messages.size(), 1u) << name;
+        EXPECT_TRUE(ui.messages[0].first.contains(QString::fromUtf8(name)));
+        EXPECT_TRUE(ui.messages[0].first.contains(QString::fromUtf8("to nie jest zwykły plik")));
+        EXPECT_EQ(ui.messages[0].second, "Kinokrat - Eksport");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(root.path() / "katalog.csv"));
+    EXPECT_TRUE(w->isVisible());
 }
 
 TEST_F(ExportWizardTest, AnulujEscapeAndEnterCloseTheWizard) {

@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -250,12 +252,32 @@ TEST_F(CliTest, AnExportStoppedByACharacterSaysWhereInOneLine) {
     const CliRun run = cli({"export", db(), out.string(), "--charset", "ISO-8859-2"});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_TRUE(contains(run.err, "U+20AC")) << run.err;
-    EXPECT_TRUE(contains(run.err, "wiersz 4 tabeli KR_PDB.kr (ID 4)")) << run.err;
-    const std::string text = textOf(out);
-    const std::string stop = "\r\n\"4\",\"Bilet za 5 ";
-    ASSERT_GE(text.size(), stop.size());
-    EXPECT_EQ(text.substr(text.size() - stop.size()), stop);
+    for (std::string_view part : {"U+20AC", "film „Bilet za 5 €” (ID 4, wiersz 4 tabeli KR_PDB.kr)",
+                                  "kolumna „tytuł”", "UTF-8", "Plik nie został utworzony."}) {
+        EXPECT_TRUE(contains(run.err, part)) << part << " in " << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(CliTest, ExportToADashWritesStandardOutputOnlyWhenWhole) {
+    const std::filesystem::path out = capture / "rejs.csv";
+    const std::vector<std::string> options = {"--tables", "film,cast", "--current-id", "3"};
+    std::vector<std::string> to_file = {"export", db(), out.string()};
+    std::vector<std::string> to_dash = {"export", db(), "-"};
+    to_file.insert(to_file.end(), options.begin(), options.end());
+    to_dash.insert(to_dash.end(), options.begin(), options.end());
+    ASSERT_EQ(cli(to_file).exit_code, 0);
+    const CliRun run = cli(to_dash);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, textOf(out));
+    EXPECT_FALSE(std::filesystem::exists("-"));
+
+    testing::appendFilms(file(DataFile::Films), {makeFilm(4, u"Bilet za 5 €")});
+    const CliRun failed = cli({"export", db(), "-", "--charset", "ISO-8859-2"});
+    EXPECT_EQ(failed.exit_code, 2);
+    EXPECT_EQ(failed.out, "") << "nothing of an export that failed";
+    EXPECT_TRUE(contains(failed.err, "„-” (standardowe wyjście)")) << failed.err;
 }
 
 TEST_F(CliTest, CheckPassesAHealthyDatabaseAndNotesRowsOfDeletedFilms) {
@@ -284,23 +306,78 @@ TEST_F(CliTest, CheckReportsEveryKindOfFault) {
     FilmRecord no_nul = makeFilm(9, u"Bez końca");
     std::fill(std::begin(no_nul.genre), std::end(no_nul.genre), u'x');
     testing::appendFilms(file(DataFile::Films),
-                         {makeFilm(3, u"Rejs znowu"), makeFilm(0, u""), no_nul});
-    addCast({castRow(2, 2, u"Drugi raz ID 2"), castRow(0, 2, u"")});
-    testing::truncateFile(file(DataFile::Cast), 4 * 1412 + 100);
+                         {makeFilm(3, u"Rejs znowu"), makeFilm(0, u""), no_nul,
+                          makeFilm(-4, u"Ujemny"), makeFilm(4, u"Ro\xD800z")});
+    addCast({castRow(2, 2, u"Drugi raz ID 2"), castRow(0, 2, u""), castRow(4, 7, u"Po liczniku"),
+             castRow(5, 2, u"Bez pary \xDC00")});
+    testing::truncateFile(file(DataFile::Cast), 6 * 1412 + 100);
     const CliRun run = cli({"check", db()});
     EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
     for (std::string_view line : {
              "błąd: KR_PDB.kr: wiersz 4: identyfikator 3 powtarza wiersz 2\n",
              "błąd: KR_PDB.kr: wiersz 5: identyfikator 0 (wiersz przeznaczony do usunięcia)\n",
-             "błąd: KR_PDB.kr: wiersz 6: identyfikator 9 jest większy od ostatniego wydanego (5)\n",
+             "błąd: KR_PDB.kr: wiersz 6: identyfikator 9 jest większy od ostatniego wydanego (5): "
+             "licznik identyfikatorów w nagłówku jest w tyle za tabelą\n",
              "błąd: KR_PDB.kr: wiersz 6: pole „genre” nie kończy się znakiem NUL\n",
-             "błąd: KR_OB.kr: niepełny wiersz na końcu pliku (długość 5748 B nie jest "
+             "błąd: KR_PDB.kr: wiersz 7: identyfikator -4 jest ujemny (identyfikatory filmów są "
+             "dodatnie)\n",
+             "błąd: KR_PDB.kr: wiersz 8: pole „title” zawiera samotną połowę pary zastępczej "
+             "UTF-16 (U+D800)\n",
+             "błąd: KR_OB.kr: niepełny wiersz na końcu pliku (długość 8572 B nie jest "
              "wielokrotnością 1412 B)\n",
              "błąd: KR_OB.kr: wiersz 3: ID 2 powtarza wiersz 2\n",
              "błąd: KR_OB.kr: wiersz 4: ID 0 (wiersz przeznaczony do usunięcia)\n",
+             "błąd: KR_OB.kr: wiersz 5: IDPDB 7 jest większy od ostatniego wydanego identyfikatora "
+             "filmu (5): licznik identyfikatorów w nagłówku jest w tyle za tabelą\n",
+             "błąd: KR_OB.kr: wiersz 6: pole „full_name” zawiera samotną połowę pary zastępczej "
+             "UTF-16 (U+DC00)\n",
              "Znalezione błędy: ",
          }) {
         EXPECT_TRUE(contains(run.out, line)) << line << " in\n" << run.out;
+    }
+}
+
+TEST_F(CliTest, CheckReportsFilesTheProgramCannotUseAsFaults) {
+    struct Case {
+        std::string what;
+        std::function<void(const std::filesystem::path& folder)> damage;
+        std::string line;
+    };
+    const auto fifo_for = [](std::string_view name) {
+        return [name](const std::filesystem::path& folder) {
+            std::filesystem::remove(folder / name);
+            ASSERT_EQ(::mkfifo((folder / name).c_str(), 0644), 0);  // no writer: would block
+        };
+    };
+    for (const Case& c : {
+             Case{"a header cut short",
+                  [](const std::filesystem::path& folder) {
+                      testing::truncateFile(folder / "KR.kr", 32);  // the version text is whole
+                  },
+                  "błąd: KR.kr: nagłówek ma 32 B zamiast 36: program nie zapisze zmian w tej "
+                  "bazie\n"},
+             Case{"a FIFO named like a table", fifo_for("KR_LZ.kr"),
+                  "błąd: KR_LZ.kr: to nie jest zwykły plik (lecz np. potok lub katalog), więc "
+                  "program nie otworzy tej bazy\n"},
+             Case{"a FIFO named like the header", fifo_for("KR.kr"),
+                  "błąd: KR.kr: to nie jest zwykły plik (lecz np. potok lub katalog), więc "
+                  "program nie otworzy tej bazy\n"},
+             Case{"a folder named like a table",
+                  [](const std::filesystem::path& folder) {
+                      std::filesystem::remove(folder / "KR_WO.kr");
+                      std::filesystem::create_directory(folder / "KR_WO.kr");
+                  },
+                  "błąd: KR_WO.kr: to nie jest zwykły plik (lecz np. potok lub katalog), więc "
+                  "program nie otworzy tej bazy\n"},
+         }) {
+        SCOPED_TRACE(c.what);
+        testing::TempFolder copy;
+        std::filesystem::copy(root / "db", copy / "db", std::filesystem::copy_options::recursive);
+        c.damage(copy / "db");
+        const CliRun run = cli({"check", (copy / "db").string()});
+        EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+        EXPECT_TRUE(contains(run.out, c.line)) << c.line << " in\n" << run.out << run.err;
+        EXPECT_TRUE(contains(run.out, "Znalezione błędy: ")) << run.out;
     }
 }
 

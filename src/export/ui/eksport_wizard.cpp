@@ -1,5 +1,7 @@
 #include "export/ui/eksport_wizard.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -21,6 +23,13 @@ namespace {
 
 // Above this many bytes of tables an export shows a progress window while it runs.
 constexpr std::uintmax_t kLargeExportBytes = std::uintmax_t{64} << 20;
+
+// Whether something other than a regular file (a folder, a FIFO, a device, a socket) stands at
+// `path`, links followed. Only looks, so a FIFO never makes the window wait for a reader.
+bool isNotARegularFile(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
 
 std::uintmax_t databaseBytes(const DatabasePaths& paths) {
     std::uintmax_t total = 0;
@@ -110,6 +119,15 @@ bool Eksport_Wizard::exportTo(const QString& path) {
         m_whole->isChecked() ? ExportScope::WholeDatabase : ExportScope::CurrentFilm;
     const DatabasePaths& paths = m_paths();
     const std::int32_t film_id = m_shownFilmId();
+    if (isNotARegularFile(qStringToPath(path))) {
+        m_ui.showMessage(this,
+                         QStringLiteral("Nie można eksportować do „%1”: to nie jest zwykły plik "
+                                        "(lecz np. katalog, potok lub urządzenie). Wybierz plik "
+                                        "CSV albo nazwę nowego pliku.")
+                             .arg(path),
+                         utf8ToQString(kExportErrorTitle));
+        return false;
+    }
 
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     std::unique_ptr<QProgressDialog> progress;
