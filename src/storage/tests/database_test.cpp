@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "storage/database.h"
+#include "storage/database_lock.h"
 #include "storage/file_error.h"
+#include "storage/film_table.h"
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
 #include "testing/temp_folder.h"
@@ -309,6 +313,61 @@ TEST_F(DatabaseTest, AFileErrorNamesThePathTheOperationAndErrno) {
         EXPECT_EQ(error.errorNumber(), ENOENT);
         EXPECT_NE(std::string(error.what()).find("KR.kr"), std::string::npos);
     }
+}
+
+TEST_F(DatabaseTest, AChosenFolderIsResolvedAsTheSystemResolvesIt) {
+    // "link/.." is the folder above the link's target, not the folder that holds the link.
+    std::filesystem::create_directories(root / "deep/target");
+    std::filesystem::create_directory_symlink(root / "deep/target", root / "link");
+    const DatabasePaths paths = buildPaths(root / "link" / ".." / "db");
+    EXPECT_EQ(paths.database_folder, std::filesystem::canonical(root / "deep") / "db/");
+    EXPECT_EQ(paths.file(DataFile::Films), std::filesystem::canonical(root / "deep") / "db/KR_PDB.kr");
+}
+
+TEST_F(DatabaseTest, ADatabaseIsHeldByOneRunningCopyAtATime) {
+    Database db(buildPaths(), sink);
+    db.createMissing(true);
+    int ready[2];
+    int done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        DatabaseHold hold(db.paths());
+        const char held = hold.held() ? 'y' : 'n';
+        (void)!::write(ready[1], &held, 1);
+        char any;
+        (void)!::read(done[0], &any, 1);
+        ::_exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    EXPECT_EQ(held, 'y');
+    {
+        DatabaseHold second(db.paths());
+        EXPECT_FALSE(second.held());
+        EXPECT_TRUE(db.heldElsewhere());
+        EXPECT_EQ(db.writeRefusal(), WriteRefusal::HeldElsewhere);
+        // The film table writes nothing while another copy holds the database.
+        testing::RecordingHandover pages;
+        FilmTable table(db, pages);
+        EXPECT_FALSE(table.appendRow(true));
+        EXPECT_EQ(std::filesystem::file_size(db.paths().file(DataFile::Films)), 0u);
+    }
+    (void)!::write(done[1], "x", 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) {
+        ::close(fd);
+    }
+    // The copy has ended, however it ended: the hold is free again, and nested holds share it.
+    EXPECT_FALSE(db.heldElsewhere());
+    DatabaseHold first(db.paths());
+    DatabaseHold nested(db.paths());
+    EXPECT_TRUE(first.held());
+    EXPECT_TRUE(nested.held());
+    EXPECT_EQ(db.writeRefusal(), WriteRefusal::None);
 }
 
 }  // namespace

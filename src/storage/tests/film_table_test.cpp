@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -349,6 +350,65 @@ TEST_F(FilmTableTest, AnAppendAfterAPartialRowKeepsEveryRowInItsPlace) {
     table.current_offset = 31888;  // the partial row reads as padded with zeros
     ASSERT_TRUE(table.readRow(false));
     EXPECT_EQ(readText(table.current().title), u"b");
+}
+
+TEST_F(FilmTableTest, ASaveOrDeleteFindsTheShownFilmWhenItsRowMovedAndRefusesWhenItIsGone) {
+    appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś"), makeFilm(4, u"Seksmisja")});
+    showRow(2 * 31888);  // Seksmisja
+    // Another program deletes an earlier film: Seksmisja is now the second row, and the row at
+    // the remembered offset no longer exists.
+    {
+        auto bytes = testing::readBytes(films());
+        bytes.erase(bytes.begin(), bytes.begin() + 31888);
+        testing::writeBytes(films(), bytes);
+    }
+    setTitle(u"Seksmisja (2)");
+    ASSERT_TRUE(table.updateRow());
+    EXPECT_EQ(table.current_offset, 31888);
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{3, 4}));
+    table.current_offset = 0;
+    ASSERT_TRUE(table.readRow(false));
+    EXPECT_EQ(title(), u"Miś");
+
+    // Miś is deleted behind our back: its save and its delete write nothing and say why.
+    testing::writeBytes(films(), [&] {
+        auto bytes = testing::readBytes(films());
+        bytes.erase(bytes.begin(), bytes.begin() + 31888);
+        return bytes;
+    }());
+    const auto before = testing::readBytes(films());
+    EXPECT_FALSE(table.updateRow());
+    EXPECT_FALSE(table.deleteRow(filter));
+    EXPECT_EQ(testing::readBytes(films()), before);
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_NE(sink.messages[0].first.find("Miś"), std::string::npos);
+    EXPECT_NE(sink.messages[0].first.find("Usunął go inny program"), std::string::npos);
+}
+
+TEST_F(FilmTableTest, ANewFilmRowCarriesNoTextOfTheFilmShownBefore) {
+    appendFilms(films(), {makeFilm(2, u"Pan Tadeusz, czyli ostatni zajazd na Litwie")});
+    showRow(0);
+    table.emptyCurrent();  // "Nowy": the buffer emptied, the old text after each NUL
+    ASSERT_TRUE(table.appendRow(false));
+    const auto bytes = testing::readBytes(films());
+    FilmRecord stored;
+    std::memcpy(&stored, bytes.data() + 31888, sizeof stored);
+    EXPECT_EQ(stored.id, 3);
+    const auto* raw = reinterpret_cast<const unsigned char*>(&stored);
+    EXPECT_TRUE(std::all_of(raw + 4, raw + sizeof stored, [](unsigned char b) { return b == 0; }));
+}
+
+TEST_F(FilmTableTest, ANewIdLiesAboveEveryIdTheTablesCarry) {
+    // The counter (1, from createMissing) is behind: a film 9 is stored, and a detail row of a
+    // deleted film 12 is left.
+    appendFilms(films(), {makeFilm(9, u"Rejs")});
+    pages.largest_film_id = 12;
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_EQ(table.current().id, 13);
+    EXPECT_EQ(database.readHeader().last_id, 13);
+    pages.largest_film_id = 0;
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_EQ(table.current().id, 14);
 }
 
 }  // namespace

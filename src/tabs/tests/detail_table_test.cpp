@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 #include <stdexcept>
 
@@ -69,7 +70,7 @@ protected:
     DetailEngine<Obsada>& cast = tables.cast();
 };
 
-TEST_F(DetailTableTest, EachTableIssuesItsIdsFromTheRowStoredLast) {
+TEST_F(DetailTableTest, EachTableIssuesItsOwnIdsAboveTheLargestStored) {
     for (DetailList list : kLoadOrder) {
         SCOPED_TRACE(testing::listName(list));
         DetailTable& table = tables.table(list);
@@ -93,7 +94,7 @@ TEST_F(DetailTableTest, EachTableIssuesItsIdsFromTheRowStoredLast) {
         table.saveRows();
         EXPECT_EQ(fileIds(table.path(), layout.row_size), (std::vector<std::int32_t>{1}));
 
-        // The next id follows the row stored last, even when it belongs to another film.
+        // The next id follows the largest stored, even when it belongs to another film.
         testing::appendRowBytes(table.path(), {makeRowBytes(layout, 41, 9, u"obcy")});
         table.newRow(7);
         EXPECT_EQ(ids(table), (std::vector<std::int32_t>{1, 42}));
@@ -109,6 +110,57 @@ TEST_F(DetailTableTest, EachTableIssuesItsIdsFromTheRowStoredLast) {
         table.newRow(7);
         EXPECT_EQ(ids(table), (std::vector<std::int32_t>{42, 43}));
     }
+}
+
+TEST_F(DetailTableTest, ANewRowNeverTakesAnIdThatIsStoredWhateverTheOrderOfTheRows) {
+    struct Case {
+        std::vector<std::int32_t> stored;  // in file order, all of film 3
+        std::optional<std::int32_t> next;
+    };
+    const std::vector<Case> cases = {
+        {{1, 0}, 2},  // a row marked 0 by an older program, stored last
+        {{5, -3}, 6},
+        {{-4, -9}, 1},
+        {{3, 9, 2}, 10},
+        {{std::numeric_limits<std::int32_t>::max(), 1}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.stored));
+        testing::truncateFile(castFile(), 0);
+        for (std::int32_t id : c.stored) {
+            testing::appendRows(castFile(), std::vector<Obsada>{castRow(id, 3, u"obcy")});
+        }
+        const Bytes before = testing::readBytes(castFile());
+        sink.messages.clear();
+        cast.loadRows(2);
+        if (!c.next) {
+            EXPECT_FALSE(cast.newRow(2));
+            EXPECT_EQ(sink.messages.size(), 1u);
+            EXPECT_EQ(cast.rowCount(), 0u);
+            continue;
+        }
+        ASSERT_TRUE(cast.newRow(2));
+        EXPECT_EQ(cast.rows.back().ID, *c.next);
+        cast.saveRows();
+        // The other film's rows are as they were; the new row is appended after them.
+        const Bytes after = testing::readBytes(castFile());
+        ASSERT_EQ(after.size(), before.size() + sizeof(Obsada));
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+        std::vector<std::int32_t> expected = c.stored;
+        expected.push_back(*c.next);
+        EXPECT_EQ(castFileIds(), expected);
+    }
+}
+
+TEST_F(DetailTableTest, ANewRowWhoseIdAnotherProgramStoredMeanwhileIsOnlyAppended) {
+    cast.loadRows(2);
+    ASSERT_TRUE(cast.newRow(2));  // ID 1, pending
+    // Another program stores a row with that ID before this one saves.
+    testing::appendRows(castFile(), std::vector<Obsada>{castRow(1, 3, u"obcy")});
+    cast.saveRows();
+    ASSERT_EQ(castFileIds(), (std::vector<std::int32_t>{1, 1}));
+    cast.loadRows(3);
+    EXPECT_EQ(column(cast, 0), std::vector<std::u16string>{u"obcy"});
 }
 
 TEST_F(DetailTableTest, LoadRowsListsOneFilmsRowsInFileOrderIdZeroIncluded) {
