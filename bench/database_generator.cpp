@@ -144,6 +144,15 @@ void generateDatabase(const std::filesystem::path& folder, const GeneratorOption
         setFilmText(film, "owner_last_name", text.pick(kLastNames));
         setFilmText(film, "medium_type", u"DVD");
         setFilmText(film, "own_rating_overall", text.number(1, 10));
+        if (options.full_text) {
+            for (const FilmFieldInfo& field : kFilmFields) {
+                std::u16string full;
+                while (full.size() + 1 < field.capacity) {
+                    full += text.title() + u" ";
+                }
+                setFieldText(film, field, full);
+            }
+        }
         films.add(film);
 
         for (int c = 0; c < options.cast_per_film; ++c) {
@@ -173,12 +182,15 @@ void generateDatabase(const std::filesystem::path& folder, const GeneratorOption
     header_file.writeAt(&header, sizeof header, 0);
 }
 
-std::filesystem::path cachedDatabase(const std::filesystem::path& cache_root, int films) {
-    const std::filesystem::path folder = cache_root / ("films-" + std::to_string(films));
+std::filesystem::path cachedDatabase(const std::filesystem::path& cache_root, int films,
+                                     bool full_text) {
+    const std::filesystem::path folder =
+        cache_root / ("films-" + std::to_string(films) + (full_text ? "-full" : ""));
     const std::filesystem::path marker = folder / "complete";
     if (!std::filesystem::exists(marker)) {
         GeneratorOptions options;
         options.films = films;
+        options.full_text = full_text;
         generateDatabase(folder, options);
         std::ofstream(marker) << films << '\n';
     }

@@ -14,19 +14,11 @@
 
 #include "app/ckinokrat_dlg.h"
 #include "bench_support.h"
+#include "silent_ui.h"
 #include "large_covers.h"
 
 namespace ordavo::bench {
 namespace {
-
-class QuietUi : public UiService {
-public:
-    void showMessage(QWidget*, const QString&, const QString&) override {}
-    Answer ask(QWidget*, const QString&, const QString&) override { return Answer::No; }
-    QString chooseFile(QWidget*, const QString&, const QStringList&) override { return {}; }
-    QString chooseSaveFile(QWidget*, const QString&, const QStringList&) override { return {}; }
-    QString chooseFolder(QWidget*, const QString&) override { return {}; }
-};
 
 // A working folder whose "default_db" leads to `database`.
 std::filesystem::path startFolder(const std::filesystem::path& database, int films) {
@@ -47,7 +39,7 @@ void startUp(benchmark::State& state, bool covers) {
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(startFolder(database, films));
     ::sync();
-    QuietUi ui;
+    SilentUi ui;
     for (auto _ : state) {
         auto window = std::make_unique<CKinokratDlg>(ui);
         window->show();

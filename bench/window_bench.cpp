@@ -12,6 +12,7 @@
 #include "app/ckinokrat_dlg.h"
 #include "app/qt_text.h"
 #include "bench_support.h"
+#include "silent_ui.h"
 #include "large_covers.h"
 #include "storage/film_record.h"
 #include "storage/posix_file.h"
@@ -19,15 +20,6 @@
 
 namespace ordavo::bench {
 namespace {
-
-class SilentUi : public UiService {
-public:
-    void showMessage(QWidget*, const QString&, const QString&) override {}
-    Answer ask(QWidget*, const QString&, const QString&) override { return Answer::No; }
-    QString chooseFile(QWidget*, const QString&, const QStringList&) override { return {}; }
-    QString chooseSaveFile(QWidget*, const QString&, const QStringList&) override { return {}; }
-    QString chooseFolder(QWidget*, const QString&) override { return {}; }
-};
 
 void BM_NextFilmShown(benchmark::State& state) {
     const std::filesystem::path folder = scratchDatabase(static_cast<int>(state.range(0)));

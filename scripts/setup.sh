@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
-    libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libicu-dev
     clang-14 libclang-rt-14-dev
     fonts-dejavu-core xvfb xauth x11-utils xdotool imagemagick
 )

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <string>
 
 #include "cli/cli_support.h"
@@ -20,7 +22,13 @@ constexpr std::string_view kHelp =
     "\n"
     "Kod wyjścia: 0 - baza kompletna, 1 - brak bazy lub baza uszkodzona, 2 - błąd.\n";
 
-// "kompletny", or what is missing.
+// Whether `path` is a regular file, told without opening it (a FIFO would block the open).
+bool isRegularFile(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// "kompletny", or what is missing or odd.
 std::string stateText(DatabaseState state, const DatabasePaths& paths) {
     switch (state) {
         case DatabaseState::Intact:
@@ -31,17 +39,31 @@ std::string stateText(DatabaseState state, const DatabasePaths& paths) {
             break;
     }
     std::string missing;
+    std::string odd;
     for (DataFile file : kAllDataFiles) {
         if (!pathExists(paths.file(file))) {
             missing += (missing.empty() ? "" : ", ") + std::string(fileName(file));
+        } else if (!isRegularFile(paths.file(file))) {
+            odd += (odd.empty() ? "" : ", ") + std::string(fileName(file));
         }
     }
-    return "uszkodzony (brakuje: " + missing + ")";
+    std::string text = "uszkodzony (";
+    if (!missing.empty()) {
+        text += "brakuje: " + missing;
+    }
+    if (!odd.empty()) {
+        text += (missing.empty() ? "" : "; ") + std::string("nie są zwykłymi plikami: ") + odd;
+    }
+    return text + ")";
 }
 
 void printHeader(const Database& database) {
     if (!pathExists(database.paths().file(DataFile::Header))) {
         print("Wersja: brak pliku KR.kr\n");
+        return;
+    }
+    if (!isRegularFile(database.paths().file(DataFile::Header))) {
+        print("Wersja: KR.kr nie jest zwykłym plikiem\n");
         return;
     }
     const std::uint64_t length =
@@ -62,6 +84,10 @@ void printTable(const DatabasePaths& paths, const TableInfo& table) {
     const std::filesystem::path& path = paths.file(table.file);
     if (!pathExists(path)) {
         print(label + "brak pliku\n");
+        return;
+    }
+    if (!isRegularFile(path)) {
+        print(label + "nie jest zwykłym plikiem\n");
         return;
     }
     const std::uint64_t length = PosixFile(path, PosixFile::Mode::Read).size();

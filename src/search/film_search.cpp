@@ -1,6 +1,11 @@
 #include "search/film_search.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -58,16 +63,22 @@ struct FieldTexts {
     }
 };
 
-// The searched fields of one film table, kept between searches so that searching again (another
-// phrase, the same field) does not read the 31,888-byte rows once more. Trusted only while the
-// table's stamp is unchanged and was not racy when read. Our own writes since then are caught up
-// with by reading just the rows written; any other change makes the next search read it again.
+// The most a kept field may hold, in UTF-16 units (32 MiB): a larger one is read for its search
+// and dropped, so that what stays between searches is bounded whatever the table's size.
+constexpr std::size_t kKeptUnits = std::size_t{16} << 20;
+
+// The searched field of one film table, kept between searches so that searching again (another
+// phrase, the same field) does not read the 31,888-byte rows once more. Only the field used last
+// is kept. Trusted only while the table's stamp is unchanged and was not racy when read. Our own
+// writes since then are caught up with by reading just the rows written; any other change makes
+// the next search read it again.
 class SearchedTexts {
 public:
-    // The texts of `field` in `table` (open at `path`), read now unless a trusted scan holds them.
-    // The result is valid until the next call.
-    const FieldTexts& fieldOf(const std::filesystem::path& path, const PosixFile& table,
-                              const FilmFieldInfo& field) {
+    // The texts of `field` in `table` (open at `path`): the kept ones, or read now into `scratch`
+    // and kept when they may be. nullptr when `cancelled` was set while reading.
+    const FieldTexts* fieldOf(const std::filesystem::path& path, const PosixFile& table,
+                              const FilmFieldInfo& field, FieldTexts& scratch,
+                              const std::atomic<bool>* cancelled) {
         const FileStamp stamp = stampOf(table);
         if (path != m_path || (!m_validity.trusts(stamp) && !catchUp(path, table, stamp))) {
             forget();
@@ -75,23 +86,36 @@ public:
         }
         const auto found = m_fields.find(&field);
         if (found != m_fields.end()) {
-            return found->second;
+            return &found->second;
         }
         const std::uint64_t position = OwnRowWrites::position(path);
         const std::int64_t started = nowNs();
-        FieldTexts texts = scan(table, field);
-        const FileStamp after = stampOf(table);
-        m_validity.recordRead(after, started);
-        if (after != stamp || !m_validity.trusts(after)) {
-            // Written while being read, or so recently that a later write could share the stamp:
-            // what was read stands for this search only.
-            forget();
-            m_uncached = std::move(texts);
-            return m_uncached;
+        // The field kept so far goes before another is read: two large fields are never held.
+        m_fields.clear();
+        if (!scan(table, field, scratch, cancelled)) {
+            return nullptr;
         }
+        const FileStamp after = stampOf(table);
+        FileValidity validity;
+        validity.recordRead(after, started);
+        if (after != stamp || !validity.trusts(after) || scratch.units.size() > kKeptUnits) {
+            // Written while being read, or so recently that a later write could share the stamp,
+            // or too large to keep: what was read stands for this search only.
+            forget();
+            return &scratch;
+        }
+        m_validity = validity;
         m_stamp = after;
         m_position = position;
-        return m_fields.emplace(&field, std::move(texts)).first->second;
+        return &m_fields.emplace(&field, std::move(scratch)).first->second;
+    }
+
+    std::size_t keptUnits() const {
+        std::size_t units = 0;
+        for (const auto& [field, texts] : m_fields) {
+            units += texts.units.size();
+        }
+        return units;
     }
 
 private:
@@ -165,29 +189,42 @@ private:
         return true;
     }
 
-    static FieldTexts scan(const PosixFile& table, const FilmFieldInfo& field) {
-        FieldTexts texts;
+    // False when `cancelled` was set before the scan ended (`texts` then means nothing).
+    static bool scan(const PosixFile& table, const FilmFieldInfo& field, FieldTexts& texts,
+                     const std::atomic<bool>* cancelled) {
         RowChunks chunks(table, kFilmRowSize);
         texts.ends.reserve(static_cast<std::size_t>(chunks.totalRows()));
+        bool whole = true;
         forEachRow(chunks, [&](const unsigned char* row, std::uint64_t) {
+            if (cancelled && cancelled->load(std::memory_order_relaxed)) {
+                whole = false;
+                return false;
+            }
             texts.units += rowText(row, field.offset, field.capacity);
             texts.ends.push_back(texts.units.size());
             return true;
         });
         texts.units.shrink_to_fit();
-        return texts;
+        return whole;
     }
 
     std::filesystem::path m_path;
     FileValidity m_validity;
     std::optional<FileStamp> m_stamp;  // of the table the kept texts match
     std::uint64_t m_position = 0;      // of our own writes' record at that stamp
-    std::map<const FilmFieldInfo*, FieldTexts> m_fields;
-    FieldTexts m_uncached;
+    std::map<const FilmFieldInfo*, FieldTexts> m_fields;  // at most one
 };
 
 std::mutex g_searchedMutex;
 SearchedTexts g_searched;
+
+// Texts read and let go (tens of megabytes on a large table, freed on the thread that read them)
+// go back to the system instead of staying with the allocator.
+void returnFreedMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
 
 }  // namespace
 
@@ -219,22 +256,47 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
         }
         return offsets;
     }
-    const std::lock_guard lock(g_searchedMutex);
-    const FieldTexts& texts = g_searched.fieldOf(path, table, field);
-    for (std::size_t row = 0; row < texts.ends.size(); ++row) {
-        if (texts.text(row).find(phrase) != std::u16string_view::npos) {
-            offsets.push_back(static_cast<std::int64_t>(row * kFilmRowSize));
+    bool read_for_this_search_only = false;
+    {
+        const std::lock_guard lock(g_searchedMutex);
+        FieldTexts scratch;
+        const FieldTexts& texts = *g_searched.fieldOf(path, table, field, scratch, nullptr);
+        read_for_this_search_only = &texts == &scratch;
+        for (std::size_t row = 0; row < texts.ends.size(); ++row) {
+            if (texts.text(row).find(phrase) != std::u16string_view::npos) {
+                offsets.push_back(static_cast<std::int64_t>(row * kFilmRowSize));
+            }
         }
+    }
+    if (read_for_this_search_only) {
+        returnFreedMemory();
     }
     return offsets;
 }
 
-void PrepareSearch(const DatabasePaths& paths, std::size_t field_number) {
+void PrepareSearch(const DatabasePaths& paths, std::size_t field_number,
+                   const std::atomic<bool>* cancelled) {
     const FilmFieldInfo& field = searchField(field_number);
     const std::filesystem::path& path = paths.file(DataFile::Films);
     PosixFile table(path, PosixFile::Mode::Read);
+    if (cancelled && cancelled->load()) {
+        return;
+    }
+    {
+        const std::lock_guard lock(g_searchedMutex);
+        FieldTexts scratch;
+        g_searched.fieldOf(path, table, field, scratch, cancelled);
+    }
+    returnFreedMemory();
+}
+
+}  // namespace ordavo
+
+namespace ordavo {
+
+std::size_t keptSearchTextUnits() {
     const std::lock_guard lock(g_searchedMutex);
-    g_searched.fieldOf(path, table, field);
+    return g_searched.keptUnits();
 }
 
 }  // namespace ordavo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -94,7 +95,13 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
 
 // Reads the chosen field's texts ahead of a search, where a search would read them itself, so that
 // the search that follows (for instance once the user has typed the phrase) finds them at hand.
-// Safe to call on another thread than the searches. Throws as SearchFilms does.
-void PrepareSearch(const DatabasePaths& paths, std::size_t field_number);
+// Only the field read last is kept (and only up to 32 MiB of text), whatever was read before.
+// Safe to call on another thread than the searches. Setting `cancelled` makes it stop soon and
+// keep nothing. Throws as SearchFilms does.
+void PrepareSearch(const DatabasePaths& paths, std::size_t field_number,
+                   const std::atomic<bool>* cancelled = nullptr);
+
+// The UTF-16 units of text the search keeps between searches (for tests and benchmarks).
+std::size_t keptSearchTextUnits();
 
 }  // namespace ordavo

@@ -378,6 +378,16 @@ TEST_F(CliTest, CheckReportsFilesTheProgramCannotUseAsFaults) {
         EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
         EXPECT_TRUE(contains(run.out, c.line)) << c.line << " in\n" << run.out << run.err;
         EXPECT_TRUE(contains(run.out, "Znalezione błędy: ")) << run.out;
+        // info names such a file too, without opening it.
+        const std::size_t start = c.line.find(": ") + 2;
+        const std::string name = c.line.substr(start, c.line.find(':', start) - start);
+        if (c.what != "a header cut short") {
+            const CliRun info = cli({"info", (copy / "db").string()});
+            EXPECT_EQ(info.exit_code, 1) << info.out << info.err;
+            EXPECT_TRUE(contains(info.out, "Stan plików: uszkodzony (nie są zwykłymi plikami: " +
+                                               name + ")\n"))
+                << info.out << info.err;
+        }
     }
 }
 

@@ -193,5 +193,25 @@ TEST_F(FilmSearchTest, AMissingTableThrowsFileError) {
     EXPECT_THROW(PrepareSearch(paths, kTitle), FileError);
 }
 
+TEST_F(FilmSearchTest, AReadAheadKeepsOnlyTheLastFieldAndAStoppedOneKeepsNothing) {
+    addFilms({testing::makeFilm(2, u"Rejs"), testing::makeFilm(3, u"Miś")});
+    // Not written just now: what is read is kept (a table written within the racy margin is
+    // read again by each search).
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    PrepareSearch(paths, kTitle);
+    const std::size_t titles = keptSearchTextUnits();
+    EXPECT_EQ(titles, 7u);  // "Rejs" and "Miś"
+    // Browsing the field list: every other field is read and the one before it let go.
+    for (std::size_t field = 1; field < kSearchFieldCount; ++field) {
+        PrepareSearch(paths, field);
+    }
+    EXPECT_EQ(keptSearchTextUnits(), 0u);  // the last field is empty in both films
+    const std::atomic<bool> stopped{true};
+    PrepareSearch(paths, kTitle, &stopped);
+    EXPECT_EQ(keptSearchTextUnits(), 0u);
+    EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow}));
+    EXPECT_EQ(keptSearchTextUnits(), titles);
+}
+
 }  // namespace
 }  // namespace ordavo

@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 
 #include "app/qt_text.h"
 #include "app/ui_service.h"
@@ -58,31 +61,59 @@ Wyszukiwarka::Wyszukiwarka(const DatabasePaths& paths, UiService& ui, QWidget* p
 
     connect(search_button, &QPushButton::clicked, this, &Wyszukiwarka::search);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    m_readAheadDelay = new QTimer(this);
+    m_readAheadDelay->setSingleShot(true);
+    m_readAheadDelay->setInterval(150);
+    connect(m_readAheadDelay, &QTimer::timeout, this, &Wyszukiwarka::readAhead);
     connect(m_field, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index < 0) {
-            return;
+        cancelReadAheads(index);
+        if (index >= 0) {
+            m_readAheadDelay->start();
         }
-        if (m_preparing.valid()) {
-            m_preparing.wait();
-        }
-        m_preparing = std::async(std::launch::async, [paths = m_paths, index] {
-            try {
-                PrepareSearch(paths, static_cast<std::size_t>(index));
-            } catch (const FileError&) {
-                // Only a read ahead: the search itself reads the table again and reports it.
-            }
-        });
     });
 }
 
 Wyszukiwarka::~Wyszukiwarka() {
-    if (m_preparing.valid()) {
-        m_preparing.wait();
+    // Stopped first, each read ends within a few rows.
+    cancelReadAheads(-1);
+    for (ReadAhead& read : m_readAheads) {
+        read.done.wait();
     }
+}
+
+void Wyszukiwarka::cancelReadAheads(int except_field) {
+    std::erase_if(m_readAheads, [&](ReadAhead& read) {
+        if (read.field != except_field) {
+            read.cancelled->store(true);
+        }
+        return read.done.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+}
+
+void Wyszukiwarka::readAhead() {
+    const int index = m_field->currentIndex();
+    if (index < 0 || std::any_of(m_readAheads.begin(), m_readAheads.end(), [&](const ReadAhead& r) {
+            return r.field == index && !r.cancelled->load();
+        })) {
+        return;
+    }
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    m_readAheads.push_back({index, cancelled,
+                            std::async(std::launch::async, [paths = m_paths, index, cancelled] {
+                                try {
+                                    PrepareSearch(paths, static_cast<std::size_t>(index),
+                                                  cancelled.get());
+                                } catch (const FileError&) {
+                                    // Only a read ahead: the search itself reads the table again
+                                    // and reports it.
+                                }
+                            })});
 }
 
 void Wyszukiwarka::search() {
     const int index = m_field->currentIndex();
+    m_readAheadDelay->stop();
+    cancelReadAheads(index);  // a read of another field would only keep the search waiting
     const std::optional<std::size_t> field =
         index < 0 ? std::nullopt : std::optional<std::size_t>(static_cast<std::size_t>(index));
     const std::u16string phrase =

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QDialog>
+#include <atomic>
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <vector>
 
 class QComboBox;
 class QLineEdit;
+class QTimer;
 
 namespace ordavo {
 
@@ -32,12 +35,24 @@ public:
     void search();
 
 private:
+    // A read of one field ahead of the search, on a thread of its own.
+    struct ReadAhead {
+        int field;
+        std::shared_ptr<std::atomic<bool>> cancelled;
+        std::future<void> done;
+    };
+    // Reads the chosen field ahead; one no longer chosen is told to stop and left to end on its
+    // own thread, never waited for here.
+    void readAhead();
+    void cancelReadAheads(int except_field);
+
     const DatabasePaths& m_paths;
     UiService& m_ui;
     QLineEdit* m_phrase;
     QComboBox* m_field;
+    QTimer* m_readAheadDelay;  // browsing the list with the arrow keys reads nothing
     std::vector<std::int64_t> m_matches;
-    std::future<void> m_preparing;  // the chosen field read ahead while the phrase is typed
+    std::vector<ReadAhead> m_readAheads;
 };
 
 }  // namespace ordavo

@@ -39,12 +39,29 @@ TEST(FilmRecordTest, StoringCutsToCapacityMinusOneUnits) {
     }
 }
 
-TEST(FilmRecordTest, ACutNeverLeavesHalfASurrogatePair) {
-    FilmRecord film = zeroFilmRecord();
-    std::u16string text(19, u'a');
-    text += u"\U0001F3AC";  // two units: the clapperboard lands on units 20 and 21
-    setFieldText(film, field("purchase_date"), text);
-    EXPECT_EQ(fieldText(film, field("purchase_date")), std::u16string(19, u'a'));
+TEST(FilmRecordTest, ACutNeverSplitsALetter) {
+    // "purchase_date" keeps 20 units; each case puts a letter of several units across unit 20.
+    struct Case {
+        std::u16string_view letter;
+        const char* what;
+    };
+    for (const Case& c : {Case{u"\U0001F3AC", "a surrogate pair"},
+                          Case{u"a\u0328", "a base letter and a combining ogonek"},
+                          Case{u"z\u0307\u0301", "a base letter and two marks"},
+                          Case{u"\U0001F1F5\U0001F1F1", "a flag of two regional indicators"}}) {
+        for (std::size_t before = 16; before < 20; ++before) {
+            FilmRecord film = zeroFilmRecord();
+            std::u16string text(before, u'a');
+            text += c.letter;
+            text += u"koniec";
+            setFieldText(film, field("purchase_date"), text);
+            const std::u16string_view kept = fieldText(film, field("purchase_date"));
+            const bool fits = before + c.letter.size() <= 20;
+            // When the letter fits, plain letters fill the rest of the field.
+            EXPECT_EQ(kept, std::u16string_view(text).substr(0, fits ? 20 : before))
+                << c.what << ", " << before << " units before it";
+        }
+    }
 }
 
 TEST(FilmRecordTest, ReadingStopsAtTheFirstNulOrAtCapacityMinusOne) {

@@ -227,5 +227,33 @@ TEST_F(ListPagesTest, AFailedFileOperationIsOneMessage) {
     expectEditing("cast", false);
 }
 
+// The film changes under a row editor that is open (paging, a delete): the editor goes back to
+// browsing with empty boxes, and rows added afterwards can be selected and edited.
+TEST_F(ListPagesTest, ARowEditorOpenWhenTheFilmChangesGoesBackToBrowsing) {
+    for (const char* leave : {"nextButton", "deleteButton"}) {
+        SCOPED_TRACE(leave);
+        std::filesystem::remove_all(root.path() / "default_db");
+        makeDatabase(2);
+        appendRowBytes(tablePath(kObsadaLayout), {taggedRow(kObsadaLayout, 1, 2, u"a")});
+        open();
+        clickItem("cast", 0);
+        click("cast", "Edit");
+        expectEditing("cast", true);
+        EXPECT_FALSE(box("cast", "role")->text().isEmpty());
+
+        QTest::mouseClick(find<QPushButton>(QString::fromLatin1(leave)), Qt::LeftButton);
+        expectEditing("cast", false);
+        for (QLineEdit* edit : editor("cast")->findChildren<QLineEdit*>()) {
+            EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
+        }
+        click("cast", "New");
+        clickItem("cast", 0);
+        EXPECT_EQ(selectedRows("cast"), std::vector<int>{0});
+        click("cast", "Edit");
+        EXPECT_EQ(box("cast", "role")->text(), QStringLiteral("Wpisz tutaj coś"));
+        dialog.reset();
+    }
+}
+
 }  // namespace
 }  // namespace ordavo::testing
