@@ -6,7 +6,9 @@
 //
 // Input: the layout byte, a film choice (int32), a command byte, then the table file.
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <cstring>
 
 #include "fuzz_support.h"
@@ -170,14 +172,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 1: {  // "Nowy", then "Zapisz"
-            const std::int32_t last = file.empty() ? 0 : int32At(padded(file.back(), row_size), 0);
-            details.newRow(film_id);
+            std::int32_t largest = 0;
+            for (const Bytes& stored : file) {
+                largest = std::max(largest, int32At(padded(stored, row_size), 0));
+            }
+            const bool numbered = details.newRow(film_id);
             modelSave(file, rows, false, row_size);  // New saves first
-            require(details.rowCount() == rows.size() + 1, "New adds one row");
+            if (largest == std::numeric_limits<std::int32_t>::max()) {
+                require(!numbered && details.rowCount() == rows.size(),
+                        "New refuses when no ID is left");
+                break;
+            }
+            require(numbered && details.rowCount() == rows.size() + 1, "New adds one row");
             const Rows now = listRows(lists, list);
-            require(int32At(now.back(), 0) ==
-                        static_cast<std::int32_t>(static_cast<std::uint32_t>(last) + 1u),
-                    "New takes the last stored row's ID + 1");
+            require(int32At(now.back(), 0) == largest + 1,
+                    "New takes one more than the largest stored ID");
             rows.push_back(now.back());
             details.saveRows();
             modelSave(file, rows, true, row_size);
