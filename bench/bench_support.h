@@ -28,7 +28,7 @@ public:
     void clearList(DetailList) override {}
     void forgetRows(DetailList) override {}
     void loadRows(DetailList, std::int32_t) override {}
-    void saveRows(DetailList, std::int32_t) override {}
+    void saveRows(DetailList, std::int32_t, WriteBatch&) override {}
     std::int32_t largestFilmId() override { return 0; }
 };
 

@@ -13,6 +13,7 @@
 #include "storage/database.h"
 #include "storage/film_table.h"
 #include "storage/message_sink.h"
+#include "storage/write_batch.h"
 #include "tabs/detail_tables.h"
 
 namespace ordavo::bench {
@@ -54,8 +55,10 @@ void BM_SaveRowsAllTables(benchmark::State& state) {
     std::mt19937 random(2);
     f.loadAll(f.randomFilm(random));
     for (auto _ : state) {
+        WriteBatch batch(f.database.paths());
         for (DetailList list : kSaveOrder)
-            f.details.saveRows(list, 0);
+            f.details.saveRows(list, 0, batch);
+        batch.commit();
     }
 }
 

@@ -14,9 +14,9 @@
 #include "storage/file_error.h"
 #include "storage/film_record.h"
 #include "storage/row_chunks.h"
-#include "storage/row_redo.h"
 #include "storage/text_field.h"
 #include "storage/unicode_text.h"
+#include "storage/write_batch.h"
 #include "tabs/detail_rows.h"
 
 namespace ordavo::cli {
@@ -343,13 +343,11 @@ int runCheck(std::span<const std::string_view> args) {
             checkDetails(paths, table, last_id, film_ids, findings);
         }
     }
-    for (const TableInfo& table : databaseTables()) {
-        if (table.row_size != 0 && hasRowRedo(paths.file(table.file))) {
-            findings.note(table.file, "redo",
-                          "zapis przerwany w trakcie (plik " + std::string(fileName(table.file)) +
-                              ".redo); program dokończy go przy otwarciu bazy, a do tego czasu "
-                              "wiersze, których dotyczy, mogą być zapisane częściowo");
-        }
+    if (hasPendingRedo(paths)) {
+        findings.note(DataFile::Header, "redo",
+                      "zapis przerwany w trakcie (plik " + std::string(kRedoRecordName) +
+                          "); program dokończy go przy otwarciu bazy, a do tego czasu wiersze, "
+                          "których dotyczy, mogą być zapisane częściowo");
     }
     findings.print();
     return findings.errors() == 0 ? kExitOk : kExitNegative;

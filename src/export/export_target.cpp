@@ -119,7 +119,7 @@ bool isFileSetName(const fs::path& name) {
             return true;
         }
     }
-    return false;
+    return name == fs::path(std::string(kRedoRecordName));
 }
 
 // Every file of the open database's set that is there, and every entry of its covers folder.
@@ -133,6 +133,7 @@ std::vector<fs::path> databaseFiles(const fs::path& folder, const fs::path& cove
         files.push_back(redoPathOf(table));
         files.push_back(temporary);
     }
+    files.push_back(folder / std::string(kRedoRecordName));
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(covers, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {

@@ -14,9 +14,9 @@
 #include "storage/file_error.h"
 #include "storage/message_sink.h"
 #include "storage/posix_file.h"
-#include "storage/row_redo.h"
 #include "storage/text_field.h"
 #include "storage/unicode_text.h"
+#include "storage/write_batch.h"
 
 namespace ordavo {
 
@@ -54,11 +54,6 @@ std::string joinNames(const std::vector<std::string>& names) {
         joined += (joined.empty() ? "" : ", ") + name;
     }
     return joined;
-}
-
-void writeHeader(const std::filesystem::path& path, const DatabaseHeader& header) {
-    PosixFile file(path, PosixFile::Mode::ReadWrite);
-    file.writeAt(&header, sizeof header, 0);
 }
 
 }  // namespace
@@ -222,6 +217,11 @@ void Database::createMissing(bool at_startup) {
     if (!pathExists(m_paths.covers_folder)) {
         createFolder(m_paths.covers_folder);
     }
+    const std::filesystem::path& header_path = m_paths.file(DataFile::Header);
+    if (!pathExists(header_path)) {
+        // A record of a database that was here before would be written into the new tables.
+        removeFile(m_paths.redo_record);
+    }
     // The empty tables first and the header last, so that a creation cut short at any point
     // leaves either a whole set or no header beside empty tables, which checkFileSet takes for
     // an absent database rather than a damaged one.
@@ -230,7 +230,6 @@ void Database::createMissing(bool at_startup) {
             PosixFile created(m_paths.file(file), PosixFile::Mode::CreateTruncate);
         }
     }
-    const std::filesystem::path& header_path = m_paths.file(DataFile::Header);
     if (!pathExists(header_path)) {
         // Written whole under a temporary name, so a crash never leaves a header of 0 bytes.
         const DatabaseHeader header = newDatabaseHeader();
@@ -238,20 +237,14 @@ void Database::createMissing(bool at_startup) {
     }
 }
 
-std::size_t Database::recoverInterruptedWrites() {
+bool Database::recoverInterruptedWrites() {
     const DatabaseLock lock(m_paths);
     // A database this program does not write holds no record of its writes; one that another
     // running copy holds is that copy's to finish (it is alive, so none of its writes is cut).
     if (!versionMatches() || heldElsewhere()) {
-        return 0;
+        return false;
     }
-    std::size_t finished = 0;
-    for (DataFile file : kAllDataFiles) {
-        if (file != DataFile::Header && replayRowRedo(m_paths.file(file))) {
-            ++finished;
-        }
-    }
-    return finished;
+    return recoverRedo(m_paths);
 }
 
 namespace {
@@ -263,17 +256,15 @@ void removeOwnFolder(const DatabasePaths& paths) {
     if (!pathExists(paths.database_folder)) {
         return;
     }
+    removeFile(paths.redo_record);
     for (DataFile file : kAllDataFiles) {
         removeFile(paths.file(file));
         std::filesystem::path temp = paths.file(file);
         temp += "0";
         removeFile(temp);
     }
-    for (const std::filesystem::path& folder : {paths.covers_folder, paths.database_folder}) {
-        if (::rmdir(folder.c_str()) != 0 && errno != ENOENT) {
-            throw FileError(folder, FileOperation::Delete, errno);
-        }
-    }
+    removeFolder(paths.covers_folder);
+    removeFolder(paths.database_folder);
 }
 
 // The folder beside `database_folder` in which an import is put together.
@@ -314,10 +305,7 @@ bool Database::importFromWorkingFolder() {
             }
         }
         removeOwnFolder(m_paths);
-        const std::filesystem::path target = m_paths.database_folder.parent_path();
-        if (::rename(staging.database_folder.c_str(), target.c_str()) != 0) {
-            throw FileError(target, FileOperation::Rename, errno);
-        }
+        renamePath(staging.database_folder.parent_path(), m_paths.database_folder.parent_path());
     } catch (const FileError&) {
         try {
             removeOwnFolder(staging);
@@ -336,6 +324,14 @@ bool Database::importFromWorkingFolder() {
 }
 
 std::optional<std::int32_t> Database::issueFilmId(std::int32_t largest_taken) {
+    const DatabaseLock lock(m_paths);
+    WriteBatch batch(m_paths);
+    const std::optional<std::int32_t> id = reserveFilmId(largest_taken, batch);
+    batch.commit();
+    return id;
+}
+
+std::optional<std::int32_t> Database::reserveFilmId(std::int32_t largest_taken, WriteBatch& batch) {
     DatabaseHeader header = readHeader();
     const std::int32_t base = std::max(header.last_id, largest_taken);
     if (header.last_id < 0 || base == std::numeric_limits<std::int32_t>::max()) {
@@ -343,7 +339,7 @@ std::optional<std::int32_t> Database::issueFilmId(std::int32_t largest_taken) {
         return std::nullopt;
     }
     header.last_id = base + 1;
-    writeHeader(m_paths.file(DataFile::Header), header);
+    batch.add(DataFile::Header, 0, &header, sizeof header);
     return header.last_id;
 }
 

@@ -11,6 +11,7 @@
 namespace ordavo {
 
 class MessageSink;
+class WriteBatch;
 
 // The result of the file-set check.
 enum class DatabaseState {
@@ -80,12 +81,12 @@ public:
     // folder, empty tables, and last a new header. Existing files are never touched.
     void createMissing(bool at_startup);
 
-    // Finishes the row writes of operations that a kill or crash interrupted: every table's redo
-    // record (see row_redo.h) is written into its table and removed; a torn record is only
-    // removed. Call when a database is opened, once its file set is Intact, before anything is
-    // read from it. Takes the database lock; does nothing unless the version matches. Returns
-    // the number of tables written to.
-    std::size_t recoverInterruptedWrites();
+    // Finishes the writes of a command that a kill or power cut interrupted (see
+    // write_batch.h): a whole redo record is written into its files; a torn one is dropped. Call
+    // when a database is opened, once its file set is Intact, before anything is read from it.
+    // Takes the database lock; does nothing unless the version matches and no other running copy
+    // holds the database. Returns whether files were written.
+    bool recoverInterruptedWrites();
 
     // At start-up, when the database is Absent: if all nine files lie under their bare names in
     // the working folder, moves them into the database folder, with a covers folder. The copies
@@ -100,6 +101,9 @@ public:
     // `largest_taken` + 1. Refuses (nullopt, with a message) when the counter cannot grow to a
     // positive id: ids never wrap or repeat.
     std::optional<std::int32_t> issueFilmId(std::int32_t largest_taken = 0);
+    // The same as part of a command: the new counter goes into `batch`, written and made
+    // durable with the rest of the command (before any row carrying the id can be).
+    std::optional<std::int32_t> reserveFilmId(std::int32_t largest_taken, WriteBatch& batch);
 
     // The header as stored; a short header reads with zeros in the missing bytes.
     DatabaseHeader readHeader() const;

@@ -76,6 +76,7 @@ DatabasePaths buildPaths(const std::optional<std::filesystem::path>& chosen_fold
     for (DataFile file : kAllDataFiles) {
         paths.files[static_cast<std::size_t>(file)] = folder / std::string(fileName(file));
     }
+    paths.redo_record = folder / std::string(kRedoRecordName);
     return paths;
 }
 

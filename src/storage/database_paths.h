@@ -34,12 +34,15 @@ std::string_view fileName(DataFile file);
 
 inline constexpr std::string_view kDefaultDatabaseFolderName = "default_db";
 inline constexpr std::string_view kCoversFolderName = "covers";
+inline constexpr std::string_view kRedoRecordName = "KR.redo";
 
 // The paths of the working database. Every other module reaches the data files through these.
 struct DatabasePaths {
     std::filesystem::path database_folder;  // always ends in a separator
     std::filesystem::path covers_folder;    // database_folder + "covers/"
     std::array<std::filesystem::path, kDataFileCount> files;
+    // The redo record of the command being written ("KR.redo", see write_batch.h).
+    std::filesystem::path redo_record;
 
     const std::filesystem::path& file(DataFile which) const {
         return files[static_cast<std::size_t>(which)];

@@ -12,9 +12,9 @@
 #include "storage/own_writes.h"
 #include "storage/page_handover.h"
 #include "storage/row_copier.h"
-#include "storage/row_redo.h"
 #include "storage/text_field.h"
 #include "storage/unicode_text.h"
+#include "storage/write_batch.h"
 
 namespace ordavo {
 
@@ -110,12 +110,6 @@ void FilmTable::loadPages() {
     }
 }
 
-void FilmTable::savePages() {
-    for (DetailList list : kSaveOrder) {
-        m_pages.saveRows(list, m_current.id);
-    }
-}
-
 bool FilmTable::readRow(bool from_start) {
     if (m_database.checkFileSet() != DatabaseState::Intact) {
         // Whatever the lists held belongs to a film that is not shown, maybe of another database.
@@ -146,7 +140,7 @@ bool FilmTable::readRow(bool from_start) {
 }
 
 void FilmTable::finishInterruptedWrite() {
-    if (replayRowRedo(m_database.paths().file(DataFile::Films))) {
+    if (recoverRedo(m_database.paths())) {
         m_idsValidity.forget();  // rows were written behind the ids' back
     }
 }
@@ -157,39 +151,44 @@ bool FilmTable::updateRow() {
         return false;
     }
     finishInterruptedWrite();
+    WriteBatch batch(m_database.paths());
     {
-        PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+        const PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::Read);
         if (!locateCurrentRow(table)) {
             return false;
         }
-        writeCurrentRow(table);
+        addRowWrite(table, static_cast<std::uint64_t>(current_offset), batch);
     }
-    savePages();
+    // The film's detail rows go in the same batch: one record and one flush per file written.
+    for (DetailList list : kSaveOrder) {
+        m_pages.saveRows(list, m_current.id, batch);
+    }
+    batch.commit();
     return true;
 }
 
-void FilmTable::writeCurrentRow(PosixFile& table) {
+void FilmTable::addRowWrite(const PosixFile& table, std::uint64_t offset, WriteBatch& batch) {
     rowIds(table);  // up to date before the write, so the write can simply be added to it
     clearUnusedUnits(m_current);
-    const auto offset = static_cast<std::uint64_t>(current_offset);
-    const RowWrite write{offset, &m_current, sizeof m_current};
-    RowRedo redo(table.path(), {&write, 1});
+    batch.add(DataFile::Films, offset, &m_current, sizeof m_current);
     const FileStamp before = stampOf(table);
-    try {
-        table.writeAt(&m_current, sizeof m_current, offset);
-    } catch (...) {
-        m_idsValidity.forget();
-        throw;
-    }
-    const std::uint64_t row = rowIndex(current_offset);
-    if (row >= m_ids.size()) {
-        m_ids.resize(row + 1, 0);  // a write past the end leaves a hole of zero rows
-    }
-    m_ids[row] = m_current.id;
-    const FileStamp after = stampOf(table);
-    m_idsValidity.recordOwnWrite(after);
-    OwnRowWrites::record(m_database.paths().file(DataFile::Films), before, after, row);
-    redo.finish();
+    const std::uint64_t row = offset / kRowSize;
+    const std::int32_t id = m_current.id;
+    batch.onCommitted([this, before, row, id] {
+        const std::filesystem::path& path = m_database.paths().file(DataFile::Films);
+        const FileStamp after = stampOf(PosixFile(path, PosixFile::Mode::Read));
+        if (row < m_ids.size()) {
+            m_ids[row] = id;
+            m_idsValidity.recordOwnWrite(after);
+        } else if (row == m_ids.size()) {
+            m_ids.push_back(id);
+            m_idsValidity.recordOwnWrite(after);
+        } else {
+            m_idsValidity.forget();  // a write past the end: the table is read again
+        }
+        OwnRowWrites::record(path, before, after, row);
+    });
+    batch.onFailed([this] { m_idsValidity.forget(); });
 }
 
 bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
@@ -198,51 +197,33 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
         return false;
     }
     finishInterruptedWrite();
-    PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::ReadWrite);
+    const PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::Read);
     // A new id lies above every id a row carries, also when the header's counter is behind the
     // tables (restored from an older copy): a film never takes over another's detail rows.
     const std::vector<std::int32_t>& ids = rowIds(table);
     const std::int32_t largest_row_id = ids.empty() ? 0 : *std::max_element(ids.begin(), ids.end());
+    WriteBatch batch(m_database.paths());
+    // The counter is in the same batch as the row: it is on the device before the row can be.
     const std::optional<std::int32_t> id =
-        m_database.issueFilmId(std::max(largest_row_id, m_pages.largestFilmId()));
+        m_database.reserveFilmId(std::max(largest_row_id, m_pages.largestFilmId()), batch);
     if (!id) {
         return false;
     }
-    m_current.id = *id;
-    clearUnusedUnits(m_current);
     // The row goes after the last row as the table is now, under the lock: another copy of the
     // program may have appended since the caller looked, and a trailing partial row is passed
     // over whole (read as padded with zeros), so that every row keeps its place.
-    const std::uint64_t old_length = table.size();
-    const std::uint64_t offset = rowCount(old_length) * kRowSize;
-    // Declared before the clean-up below, so that a failed append is cut back first and its
-    // record removed after: a kill in between redoes the whole append rather than leave half.
-    const RowWrite write{offset, &m_current, sizeof m_current};
-    RowRedo redo(table.path(), {&write, 1});
-    const FileStamp before = stampOf(table);
+    const std::uint64_t offset = rowCount(table.size()) * kRowSize;
+    const std::int32_t previous_id = m_current.id;
+    m_current.id = *id;
+    addRowWrite(table, offset, batch);
     try {
-        table.writeAt(&m_current, sizeof m_current, offset);
+        batch.commit();
     } catch (...) {
-        // A full disk must not leave half a row behind: cut the table back to what it was.
-        m_idsValidity.forget();
-        try {
-            table.truncate(old_length);
-        } catch (...) {
-        }
+        m_current.id = previous_id;  // no row holds the new id: the buffer is as it was
         throw;
     }
     current_offset = static_cast<std::int64_t>(offset);
     m_holdsRow = true;
-    const FileStamp after = stampOf(table);
-    if (offset / kRowSize == m_ids.size()) {
-        m_ids.push_back(m_current.id);
-        m_idsValidity.recordOwnWrite(after);
-    } else {
-        m_idsValidity.forget();
-    }
-    OwnRowWrites::record(m_database.paths().file(DataFile::Films), before, after,
-                         offset / kRowSize);
-    redo.finish();
     return true;
 }
 
@@ -255,8 +236,10 @@ bool FilmTable::deleteRow(const FilterState& filter) {
         m_database.messages().showMessage(kDeleteInFilterModeMessage, kAppTitle);
         return false;
     }
-    // A record left over is replayed before the copy is made, never onto the copy.
+    // A record left over is finished before the copy is made, and settled: never written
+    // into the copy, whose rows stand at other offsets.
     finishInterruptedWrite();
+    settleRedo(m_database.paths());
     {
         const PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::Read);
         if (!locateCurrentRow(table)) {

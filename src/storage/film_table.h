@@ -12,6 +12,7 @@ namespace ordavo {
 
 class Database;
 class PageHandover;
+class WriteBatch;
 struct FilterState;
 
 inline constexpr std::string_view kDeleteInFilterModeMessage =
@@ -94,15 +95,15 @@ private:
     // id, or the film is found by its id elsewhere (current_offset then moves to it). False, with
     // a message, when the film is in no row.
     bool locateCurrentRow(const PosixFile& table);
-    // Finishes the row writes of an operation on the table that was interrupted (see row_redo.h).
+    // Finishes the writes of a command that was interrupted (see write_batch.h).
     // Called under the lock at the start of every write, before the table is read for it.
     void finishInterruptedWrite();
     void loadPages();
-    void savePages();
     // Replaces the table by a copy without row `dropped_row` and without any row of id 0.
     void compact(std::uint64_t dropped_row);
-    // Writes the buffer over the row at current_offset and keeps the ids in step.
-    void writeCurrentRow(PosixFile& table);
+    // Adds the write of the buffer as the row at `offset` to `batch`; the ids and the record of
+    // own writes follow when the batch is committed.
+    void addRowWrite(const PosixFile& table, std::uint64_t offset, WriteBatch& batch);
 
     Database& m_database;
     PageHandover& m_pages;

@@ -5,6 +5,8 @@
 
 namespace ordavo {
 
+class WriteBatch;
+
 // The seven detail lists of the tab pages, one per detail table.
 enum class DetailList {
     Reviews,       // rating page, "KR_OC.kr"
@@ -43,8 +45,9 @@ public:
     virtual void forgetRows(DetailList list) = 0;
     // Replaces the list's rows with those of film `film_id`.
     virtual void loadRows(DetailList list, std::int32_t film_id) = 0;
-    // Writes the list's rows (of film `film_id`) into its table file.
-    virtual void saveRows(DetailList list, std::int32_t film_id) = 0;
+    // Adds the writes of the list's rows (of film `film_id`) into its table file to `batch`,
+    // which the film table commits with the film row.
+    virtual void saveRows(DetailList list, std::int32_t film_id, WriteBatch& batch) = 0;
     // The largest film id that any detail row carries as its IDPDB (0 when none is positive), so
     // that a new film never takes the id of rows left behind by a deleted film.
     virtual std::int32_t largestFilmId() = 0;

@@ -35,9 +35,21 @@ std::filesystem::path temporaryNameFor(const std::filesystem::path& target) {
     return temp;
 }
 
+FileEvents* g_events = nullptr;
+
 }  // namespace
 
+void setFileEvents(FileEvents* events) {
+    g_events = events;
+}
+
+FileEvents* fileEvents() {
+    return g_events;
+}
+
 PosixFile::PosixFile(std::filesystem::path path, Mode mode) : m_path(std::move(path)) {
+    const bool creates = mode == Mode::CreateTruncate || mode == Mode::CreateNew;
+    const bool existed = g_events && creates && ::access(m_path.c_str(), F_OK) == 0;
     // Without blocking: opening a FIFO waits for its other end, which may never come. The flag
     // means nothing for the regular files that are all this class accepts.
     do {
@@ -60,6 +72,13 @@ PosixFile::PosixFile(std::filesystem::path path, Mode mode) : m_path(std::move(p
         m_fd = -1;
         throw FileError(m_path, FileOperation::Open,
                         S_ISDIR(info.st_mode) ? EISDIR : kNotARegularFile);
+    }
+    if (g_events && creates) {
+        if (existed) {
+            g_events->truncated(m_path, 0);
+        } else {
+            g_events->created(m_path);
+        }
     }
 }
 
@@ -104,6 +123,9 @@ void PosixFile::writeAt(const void* data, std::size_t size, std::uint64_t offset
         if (n == 0) {
             throw FileError(m_path, FileOperation::Write, ENOSPC);
         }
+        if (g_events) {
+            g_events->wrote(m_path, offset + done, bytes + done, static_cast<std::size_t>(n));
+        }
         done += static_cast<std::size_t>(n);
     }
 }
@@ -120,11 +142,26 @@ void PosixFile::truncate(std::uint64_t size) {
     if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
         throw FileError(m_path, FileOperation::Truncate, errno);
     }
+    if (g_events) {
+        g_events->truncated(m_path, size);
+    }
 }
 
 void PosixFile::sync() {
     if (::fsync(m_fd) != 0) {
         throw FileError(m_path, FileOperation::Sync, errno);
+    }
+    if (g_events) {
+        g_events->synced(m_path);
+    }
+}
+
+void PosixFile::dataSync() {
+    if (::fdatasync(m_fd) != 0) {
+        throw FileError(m_path, FileOperation::Sync, errno);
+    }
+    if (g_events) {
+        g_events->synced(m_path);
     }
 }
 
@@ -133,7 +170,8 @@ void PosixFile::copyFrom(const PosixFile& source, std::uint64_t from, std::uint6
     auto in = static_cast<off_t>(from);
     auto out = static_cast<off_t>(to);
     std::uint64_t left = size;
-    bool kernel_copy = true;
+    // A recorder sees every byte written, so the copy goes through a buffer then.
+    bool kernel_copy = g_events == nullptr;
     // Every copy is flushed to the device right after (it becomes a table or a cover by an
     // atomic rename), so the device is set to work while the copy goes on: a failure of this
     // hint changes nothing, and the flush that follows reports any real write error.
@@ -187,14 +225,53 @@ bool pathExists(const std::filesystem::path& path) {
 }
 
 void createFolder(const std::filesystem::path& path) {
-    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-        throw FileError(path, FileOperation::CreateFolder, errno);
+    if (::mkdir(path.c_str(), 0755) != 0) {
+        if (errno != EEXIST) {
+            throw FileError(path, FileOperation::CreateFolder, errno);
+        }
+        return;
     }
+    if (g_events) {
+        g_events->madeFolder(path);
+    }
+    // Its name must survive a power cut as well as what is put into it.
+    std::filesystem::path parent = path;
+    while (!parent.empty() && !parent.has_filename()) {
+        parent = parent.parent_path();  // "x/covers/" names the folder "x/covers"
+    }
+    syncFolder(parent.parent_path());
 }
 
 void removeFile(const std::filesystem::path& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        throw FileError(path, FileOperation::Delete, errno);
+    if (::unlink(path.c_str()) != 0) {
+        if (errno != ENOENT) {
+            throw FileError(path, FileOperation::Delete, errno);
+        }
+        return;
+    }
+    if (g_events) {
+        g_events->removed(path);
+    }
+}
+
+void removeFolder(const std::filesystem::path& path) {
+    if (::rmdir(path.c_str()) != 0) {
+        if (errno != ENOENT) {
+            throw FileError(path, FileOperation::Delete, errno);
+        }
+        return;
+    }
+    if (g_events) {
+        g_events->removedFolder(path);
+    }
+}
+
+void renamePath(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        throw FileError(to, FileOperation::Rename, errno);
+    }
+    if (g_events) {
+        g_events->renamed(from, to);
     }
 }
 
@@ -211,7 +288,21 @@ void syncFolder(const std::filesystem::path& folder) {
     if (result != 0 && error != EINVAL && error != EROFS) {
         throw FileError(name, FileOperation::SyncFolder, error);
     }
+    if (g_events) {
+        g_events->syncedFolder(name);
+    }
 }
+
+namespace {
+
+// Removes a temporary file on the way out of a failure, quietly: the failure is what is reported.
+void discardTemporary(const std::filesystem::path& temp) {
+    if (::unlink(temp.c_str()) == 0 && g_events) {
+        g_events->removed(temp);
+    }
+}
+
+}  // namespace
 
 void replaceFile(const std::filesystem::path& target,
                  const std::function<void(PosixFile& temp)>& write,
@@ -225,9 +316,13 @@ void replaceFile(const std::filesystem::path& target,
     // A leftover of an interrupted replacement goes first; the new temporary file is created
     // exclusively, so no link planted under its name is followed. A folder in the way is named
     // as it is, since the user has to move it; any other failure is the target's.
-    if (::unlink(temp_path.c_str()) != 0 && errno != ENOENT) {
+    if (::unlink(temp_path.c_str()) != 0) {
         const int error = errno;
-        throw FileError(error == EISDIR ? temp_path : target, FileOperation::Write, error);
+        if (error != ENOENT) {
+            throw FileError(error == EISDIR ? temp_path : target, FileOperation::Write, error);
+        }
+    } else if (g_events) {
+        g_events->removed(temp_path);
     }
     try {
         {
@@ -237,18 +332,16 @@ void replaceFile(const std::filesystem::path& target,
             temp.sync();
             step(ReplaceStep::TempSynced);
         }
-        if (::rename(temp_path.c_str(), target.c_str()) != 0) {
-            throw FileError(target, FileOperation::Rename, errno);
-        }
+        renamePath(temp_path, target);
     } catch (const FileError& error) {
-        ::unlink(temp_path.c_str());  // best effort: a leftover is removed next time anyway
+        discardTemporary(temp_path);  // best effort: a leftover is removed next time anyway
         // The user knows the target, not our temporary name.
         if (error.path() == temp_path) {
             throw FileError(target, error.operation(), error.errorNumber());
         }
         throw;
     } catch (...) {
-        ::unlink(temp_path.c_str());
+        discardTemporary(temp_path);
         throw;
     }
     step(ReplaceStep::Renamed);

@@ -7,6 +7,29 @@
 
 namespace ordavo {
 
+// Every change this process makes to files through this module, in order, as a test's recorder
+// sees it: the power-cut simulator rebuilds from them what a device may hold after a cut.
+class FileEvents {
+public:
+    virtual ~FileEvents() = default;
+    virtual void created(const std::filesystem::path& file) = 0;  // a new, empty file
+    virtual void wrote(const std::filesystem::path& file, std::uint64_t offset, const void* data,
+                       std::size_t size) = 0;
+    virtual void truncated(const std::filesystem::path& file, std::uint64_t size) = 0;
+    // The file's data and length are on the device.
+    virtual void synced(const std::filesystem::path& file) = 0;
+    virtual void renamed(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+    virtual void removed(const std::filesystem::path& file) = 0;
+    virtual void madeFolder(const std::filesystem::path& folder) = 0;
+    virtual void removedFolder(const std::filesystem::path& folder) = 0;
+    // The folder's entries (names created, renamed, removed in it) are on the device.
+    virtual void syncedFolder(const std::filesystem::path& folder) = 0;
+};
+
+// Installs the recorder (nullptr: none, the normal case). Not for use while files are written.
+void setFileEvents(FileEvents* events);
+FileEvents* fileEvents();
+
 // A file descriptor owned for the length of one operation. Every failure throws FileError naming
 // the file, the operation and errno; short reads at the end of a file are not failures.
 class PosixFile {
@@ -36,8 +59,11 @@ public:
     void writeAt(const void* data, std::size_t size, std::uint64_t offset);
     std::uint64_t size() const;
     void truncate(std::uint64_t size);
-    // Flushes the file's data to the storage device.
+    // Flushes the file's data and metadata to the storage device.
     void sync();
+    // Flushes the file's data, and its length when it changed, to the storage device (cheaper
+    // than sync() for a file written in place).
+    void dataSync();
     // Copies `size` bytes from `source` at `from` to this file at `to`, in the kernel where it can,
     // and starts writing the copied bytes to the device as it goes (the copy is to be flushed).
     void copyFrom(const PosixFile& source, std::uint64_t from, std::uint64_t to,
@@ -55,10 +81,16 @@ void ignoreFileSizeSignal();
 
 // Whether a file or folder exists at `path`. Throws FileError when the system cannot tell.
 bool pathExists(const std::filesystem::path& path);
-// Creates one folder level; an existing folder is fine. Throws FileError otherwise.
+// Creates one folder level, and flushes its parent so that the new name survives a power cut; an
+// existing folder is fine. Throws FileError otherwise.
 void createFolder(const std::filesystem::path& path);
 // Removes a file; a missing file is fine. Throws FileError otherwise.
 void removeFile(const std::filesystem::path& path);
+// Removes an empty folder; a missing one is fine. Throws FileError otherwise.
+void removeFolder(const std::filesystem::path& path);
+// Renames `from` to `to`, replacing `to` (a file, or an empty folder for a folder). Throws
+// FileError naming `to`.
+void renamePath(const std::filesystem::path& from, const std::filesystem::path& to);
 // Flushes a folder's entries (after a rename or create inside it) to the storage device.
 void syncFolder(const std::filesystem::path& folder);
 

@@ -32,7 +32,9 @@ constexpr std::size_t kChecksumSize = 8;
 // A 64-bit FNV-1a hash taken eight bytes at a time, with a fold after each step so that the
 // high bits of every word reach the low bits of the result: a record is about a row in size, and
 // a byte-at-a-time hash would cost a film save several times what its writes do.
-std::uint64_t checksum(const unsigned char* data, std::size_t size) {
+}  // namespace
+
+std::uint64_t redoChecksum(const unsigned char* data, std::size_t size) {
     constexpr std::uint64_t kPrime = 0x100000001B3ull;
     std::uint64_t hash = 0xCBF29CE484222325ull;
     std::size_t i = 0;
@@ -47,6 +49,8 @@ std::uint64_t checksum(const unsigned char* data, std::size_t size) {
     }
     return hash;
 }
+
+namespace {
 
 template <class T>
 void put(std::vector<unsigned char>& out, T value) {
@@ -70,7 +74,7 @@ std::optional<std::vector<RowWrite>> parseRecord(const std::vector<unsigned char
         return std::nullopt;
     }
     const std::size_t body = size - kChecksumSize;
-    if (get<std::uint64_t>(record.data() + body) != checksum(record.data(), body)) {
+    if (get<std::uint64_t>(record.data() + body) != redoChecksum(record.data(), body)) {
         return std::nullopt;
     }
     const std::uint32_t count = get<std::uint32_t>(record.data() + 12);
@@ -122,7 +126,7 @@ void writeRowRedo(const std::filesystem::path& table, std::span<const RowWrite> 
         const auto* bytes = static_cast<const unsigned char*>(write.data);
         record.insert(record.end(), bytes, bytes + write.size);
     }
-    put(record, checksum(record.data(), record.size()));
+    put(record, redoChecksum(record.data(), record.size()));
     PosixFile file(redoPathOf(table), PosixFile::Mode::CreateTruncate);
     file.writeAt(record.data(), record.size(), 0);
 }
@@ -151,41 +155,6 @@ bool replayRowRedo(const std::filesystem::path& table) {
     }
     removeFile(redo);
     return writes.has_value();
-}
-
-RowRedo::RowRedo(const std::filesystem::path& table, std::span<const RowWrite> writes)
-    : m_path(redoPathOf(table)) {
-    try {
-        writeRowRedo(table, writes);
-    } catch (...) {
-        // A record cut short by a full disk is torn and would only be dropped, but it goes now
-        // so that nothing is left beside a table the operation never touched.
-        m_pending = false;
-        ::unlink(m_path.c_str());
-        throw;
-    }
-}
-
-RowRedo::~RowRedo() {
-    if (!m_pending) {
-        return;
-    }
-    // The operation failed and its error is on its way to the user: the record must not make
-    // the operation happen later after all. If its name cannot be removed, an emptied record
-    // reads as torn and is dropped by the next replay. Should both fail, the record still holds
-    // only whole rows that the operation meant to write, so a replay leaves no row torn.
-    if (::unlink(m_path.c_str()) == 0 || errno == ENOENT) {
-        return;
-    }
-    const int fd = ::open(m_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-}
-
-void RowRedo::finish() {
-    removeFile(m_path);
-    m_pending = false;
 }
 
 }  // namespace ordavo

@@ -1,7 +1,6 @@
 #include "tabs/detail_file.h"
 
 #include "storage/row_copier.h"
-#include "storage/row_redo.h"
 #include "tabs/table_index.h"
 
 #include <algorithm>
@@ -118,19 +117,16 @@ std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std:
     return rows;
 }
 
-SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
-                     std::span<const unsigned char> entries, bool new_row_pending,
-                     std::uint64_t size_limit, TableIndex* index) {
-    SaveOutcome outcome{new_row_pending, false};
-    // An interrupted save is finished first: what follows reads the table as it left it.
-    if (replayRowRedo(table) && index) {
-        index->forget();
-    }
+SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
+                  std::span<const unsigned char> entries, bool new_row_pending,
+                  std::uint64_t size_limit, TableIndex* index) {
+    SavePlan plan;
+    plan.outcome = {new_row_pending, false};
     // Opened even with nothing to write, so that a missing table is reported like elsewhere.
     PosixFile file(table, PosixFile::Mode::ReadWrite);
     const std::size_t count = entries.size() / row_size;
     if (count == 0) {
-        return outcome;
+        return plan;
     }
     if (index) {
         index->sync(file, row_size);
@@ -138,6 +134,7 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
     const auto entry = [&](std::size_t i) { return entries.data() + i * row_size; };
 
     const std::uint64_t start_length = file.size();
+    plan.start_length = start_length;
     const std::uint64_t start_rows_end = rowCount(start_length, row_size) * row_size;
     // Overwriting a trailing partial row makes it whole, which the size check then sees.
     std::optional<std::int32_t> partial_row_id;
@@ -166,7 +163,7 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
             continue;
         }
         if (length >= size_limit) {
-            outcome.stopped_at_limit = true;
+            plan.outcome.stopped_at_limit = true;
             break;
         }
         if (i < matchable) {
@@ -220,45 +217,9 @@ SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
     if (append_at) {
         planned.emplace_back(count - 1, *append_at);
     }
-    if (planned.empty()) {
-        outcome.new_row_pending = pending;
-        return outcome;
-    }
-
-    // Carry them out. The record is declared before the clean-up of a failed write, so that a
-    // failed append is cut back first and its record removed after.
-    std::vector<RowWrite> writes;
-    writes.reserve(planned.size());
-    for (const auto& [i, offset] : planned) {
-        writes.push_back({offset, entry(i), row_size});
-    }
-    RowRedo redo(table, writes);
-    for (const auto& [i, offset] : planned) {
-        try {
-            file.writeAt(entry(i), row_size, offset);
-        } catch (...) {
-            if (index) {
-                index->forget();
-            }
-            if (offset >= start_length) {
-                // A full disk must not leave half a row at the end: back to the old length.
-                try {
-                    file.truncate(start_length);
-                } catch (...) {
-                }
-            }
-            throw;
-        }
-        if (index) {
-            index->setRow(offset / row_size, rowId(entry(i)), rowFilmId(entry(i)));
-        }
-    }
-    if (index) {
-        index->noteOwnWrite(file);
-    }
-    redo.finish();
-    outcome.new_row_pending = pending;
-    return outcome;
+    plan.outcome.new_row_pending = pending;
+    plan.writes = std::move(planned);
+    return plan;
 }
 
 std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
@@ -290,8 +251,6 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
     // The row is left out of the compacted copy instead of being marked 0 in place first: a
     // crash then leaves the table as it was or without the row. A row marked 0 in place would
     // stay listed with ID 0 and, stored last, would make the next New issue ID 1 a second time.
-    // A record left over is replayed before the copy is made, never onto the copy.
-    replayRowRedo(table);
     // Opened for writing, though only read, so that a read-only table refuses the delete.
     const PosixFile old_table(table, PosixFile::Mode::ReadWrite);
     if (offset % row_size != 0 || offset >= old_table.size()) {

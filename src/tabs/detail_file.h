@@ -68,8 +68,16 @@ struct SaveOutcome {
     bool stopped_at_limit = false;  // the file reached `size_limit` and the save stopped there
 };
 
-// Writes `entries` (whole rows back to back) into the table file with the result of visiting
-// them one by one in order, each visit being:
+// What a save writes: each (entry, offset) overwrites the row at `offset` (or appends at the end)
+// with entry `entry`, whole.
+struct SavePlan {
+    std::vector<std::pair<std::size_t, std::uint64_t>> writes;
+    std::uint64_t start_length = 0;  // the file's length when planned
+    SaveOutcome outcome;
+};
+
+// Plans writing `entries` (whole rows back to back) into the table file with the result of
+// visiting them one by one in order, each visit being:
 //   - when the file holds no rows yet, entry i goes to offset 0 (and, if it is the last entry,
 //     the pending flag is cleared); on to the next entry;
 //   - when the file is `size_limit` bytes long or longer, the save stops;
@@ -77,14 +85,13 @@ struct SaveOutcome {
 //     overwritten with entry i (so among entries with one `ID` the later one wins) — except for
 //     the pending new row (the last entry while the flag is set), which is never matched;
 //   - if the pending flag is set, the last entry is appended and the flag cleared.
-// The visits are planned in memory and the file is then read once, in large chunks, whatever the
-// number of entries; each affected row is written once, and only when its bytes change.
-// Every row the save writes goes into the table's redo record first (see storage/row_redo.h), so
-// that a save killed in the middle of a row is finished by whoever writes the table next; a
-// record left by such a save is replayed before this one reads anything.
-SaveOutcome saveRows(const std::filesystem::path& table, std::size_t row_size,
-                     std::span<const unsigned char> entries, bool new_row_pending,
-                     std::uint64_t size_limit = kSizeLimit, TableIndex* index = nullptr);
+// The visits are planned in memory and the file is read once, in large chunks, whatever the
+// number of entries (or, with an index, only the matching rows); each affected row is planned
+// once, and only when its bytes change. Nothing is written: the caller writes the plan through
+// the database's write batch (storage/write_batch.h), which makes it durable and crash-safe.
+SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
+                  std::span<const unsigned char> entries, bool new_row_pending,
+                  std::uint64_t size_limit = kSizeLimit, TableIndex* index = nullptr);
 
 // The offset of the first row whose `ID` is `id`, if any.
 std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
@@ -94,9 +101,10 @@ std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::si
 // into "<table>0" beside the table, flushes it and renames it over the table, so that after a
 // crash the table is as before or without the row. Every row marked 0 (left by an older program)
 // goes too; a kept partial row is written padded. `kept` sees each row of the new table as it is
-// written, so the caller can pick rows out of it without reading the table again. A redo record
-// left by an interrupted save is replayed before the copy is made. Returns false, with nothing else
-// changed, when `offset` is not the start of a row of the file.
+// written, so the caller can pick rows out of it without reading the table again. The caller
+// finishes and settles the database's redo record first (see write_batch.h), so that no record
+// is ever written into the copy. Returns false, with nothing else changed, when `offset` is not
+// the start of a row of the file.
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
                  const std::function<void(const unsigned char* row)>& kept,
                  const std::function<void(ReplaceStep)>& step_hook = {},

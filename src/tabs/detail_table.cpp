@@ -9,8 +9,8 @@
 #include "storage/database.h"
 #include "storage/database_lock.h"
 #include "storage/message_sink.h"
-#include "storage/row_redo.h"
 #include "storage/text_field.h"
+#include "storage/write_batch.h"
 #include "tabs/detail_file.h"
 
 namespace ordavo {
@@ -190,22 +190,52 @@ void DetailTable::saveRows() {
     if (!mayWrite()) {
         return;
     }
+    const DatabaseLock lock(m_database.paths());
+    recoverRedo(m_database.paths());  // an interrupted command first: it changes what is read
+    WriteBatch batch(m_database.paths());
+    saveRowsInto(batch);
+    batch.commit();
+}
+
+void DetailTable::saveRowsInto(WriteBatch& batch) {
+    if (!mayWrite()) {
+        return;
+    }
     const std::size_t count = rowCount();
     const std::span<const unsigned char> entries =
         count == 0 ? std::span<const unsigned char>()
                    : std::span<const unsigned char>(rowData(0), count * m_layout.row_size);
-    detail_file::SaveOutcome outcome;
-    {
-        const DatabaseLock lock(m_database.paths());  // released before any message box
-        outcome = detail_file::saveRows(path(), m_layout.row_size, entries, new_row_pending,
-                                        detail_file::kSizeLimit, &m_index);
+    const detail_file::SavePlan plan = detail_file::planSave(
+        path(), m_layout.row_size, entries, new_row_pending, detail_file::kSizeLimit, &m_index);
+    const std::size_t row_size = m_layout.row_size;
+    struct IndexedRow {
+        std::size_t row;
+        std::int32_t id;
+        std::int32_t film_id;
+    };
+    std::vector<IndexedRow> indexed;
+    for (const auto& [entry, offset] : plan.writes) {
+        const unsigned char* bytes = entries.data() + entry * row_size;
+        batch.add(m_layout.file, offset, bytes, row_size);
+        indexed.push_back({static_cast<std::size_t>(offset / row_size), detail_file::rowId(bytes),
+                           detail_file::rowFilmId(bytes)});
     }
-    new_row_pending = outcome.new_row_pending;
-    if (outcome.stopped_at_limit) {
-        m_database.messages().showMessage(kFileFullMessage, kFileFullTitle);
-    } else {
-        m_unsaved = false;
-    }
+    const bool wrote = !plan.writes.empty();
+    batch.onCommitted([this, plan, indexed = std::move(indexed), wrote] {
+        if (wrote) {
+            for (const IndexedRow& row : indexed) {
+                m_index.setRow(row.row, row.id, row.film_id);
+            }
+            m_index.noteOwnWrite(PosixFile(path(), PosixFile::Mode::Read));
+        }
+        new_row_pending = plan.outcome.new_row_pending;
+        if (plan.outcome.stopped_at_limit) {
+            m_database.messages().showMessage(kFileFullMessage, kFileFullTitle);
+        } else {
+            m_unsaved = false;
+        }
+    });
+    batch.onFailed([this] { m_index.forget(); });
 }
 
 bool DetailTable::newRow(std::int32_t film_id) {
@@ -282,10 +312,8 @@ bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
         return false;
     }
     const DatabaseLock lock(m_database.paths());
-    // The row is looked for in the table as an interrupted save would have left it.
-    if (replayRowRedo(path())) {
-        m_index.forget();
-    }
+    // The row is looked for in the table as an interrupted command would have left it.
+    recoverRedo(m_database.paths());
     const std::optional<std::uint64_t> offset =
         detail_file::findRow(path(), m_layout.row_size, id, &m_index);
     return offset && deleteRowAt(*offset, film_id);
@@ -298,6 +326,9 @@ bool DetailTable::deleteRowAt(std::uint64_t offset, std::int32_t film_id) {
     const DatabaseLock lock(m_database.paths());
     // The film's rows are picked out of the new table while it is written, which gives what
     // reading it back would.
+    recoverRedo(m_database.paths());
+    // No record may ever be written into the copy, whose rows stand at other offsets.
+    settleRedo(m_database.paths());
     std::vector<unsigned char> loaded;
     const std::size_t row_size = m_layout.row_size;
     const bool deleted = detail_file::deleteRowAt(

@@ -17,6 +17,7 @@
 namespace ordavo {
 
 class Database;
+class WriteBatch;
 
 inline constexpr std::string_view kFileFullMessage =
     "Nie można więcej zapisywać do tego pliku - jest przepełniony !!! ";
@@ -98,8 +99,12 @@ public:
     // with it, the pending new row is appended. A table file of 2^31 bytes or more stops the save
     // with kFileFullMessage; what was written stays written and a pending row stays pending.
     // Changes neither `rows` nor the list. Writes nothing (quietly) when `rows` were not loaded
-    // from the database that is open now, or another running copy holds the database.
+    // from the database that is open now, or another running copy holds the database. The
+    // writes are durable when it returns (see storage/write_batch.h).
     void saveRows();
+    // The same as part of a larger command: the writes go into `batch`, and the pending flag and
+    // the message follow once the batch is committed.
+    void saveRowsInto(WriteBatch& batch);
 
     // --- Commands of the list and its row editor ---
 

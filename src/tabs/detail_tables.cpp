@@ -72,8 +72,8 @@ void DetailTables::loadRows(DetailList list, std::int32_t film_id) {
     table(list).loadRows(film_id);
 }
 
-void DetailTables::saveRows(DetailList list, std::int32_t /*film_id*/) {
-    table(list).saveRows();
+void DetailTables::saveRows(DetailList list, std::int32_t /*film_id*/, WriteBatch& batch) {
+    table(list).saveRowsInto(batch);
 }
 
 }  // namespace ordavo

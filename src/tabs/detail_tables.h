@@ -33,7 +33,7 @@ public:
     void forgetRows(DetailList list) override;
     void loadRows(DetailList list, std::int32_t film_id) override;
     // Writes the list's rows as they are; `film_id` is not needed, the rows carry their film.
-    void saveRows(DetailList list, std::int32_t film_id) override;
+    void saveRows(DetailList list, std::int32_t film_id, WriteBatch& batch) override;
     std::int32_t largestFilmId() override;
 
     // Every list forgets its rows (see DetailTable::forgetRows).

@@ -5,13 +5,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 #include "storage/posix_file.h"
-#include "storage/row_redo.h"
+#include "storage/write_batch.h"
 
 namespace ordavo::testing {
 
@@ -94,7 +95,7 @@ void RecordingHandover::loadRows(DetailList list, std::int32_t film_id) {
     calls.push_back("load " + std::string(listName(list)) + " " + std::to_string(film_id));
 }
 
-void RecordingHandover::saveRows(DetailList list, std::int32_t film_id) {
+void RecordingHandover::saveRows(DetailList list, std::int32_t film_id, WriteBatch&) {
     calls.push_back("save " + std::string(listName(list)) + " " + std::to_string(film_id));
 }
 
@@ -145,8 +146,23 @@ std::vector<std::int32_t> filmIds(const std::filesystem::path& table) {
 
 void leaveKilledRowWrite(const std::filesystem::path& table, std::uint64_t offset,
                          const std::vector<unsigned char>& row, std::size_t written) {
-    const RowWrite write{offset, row.data(), row.size()};
-    writeRowRedo(table, {&write, 1});
+    const DatabasePaths paths = buildPaths(table.parent_path());
+    const auto file = std::find_if(kAllDataFiles.begin(), kAllDataFiles.end(),
+                                   [&](DataFile f) { return paths.file(f) == table; });
+    if (file == kAllDataFiles.end()) {
+        throw std::invalid_argument("not a table of a database: " + table.string());
+    }
+    struct Killed {};
+    WriteBatch batch(paths);
+    batch.add(*file, offset, row.data(), row.size());
+    try {
+        batch.commit([](WriteBatch::Step step) {
+            if (step == WriteBatch::Step::RecordWritten) {
+                throw Killed{};
+            }
+        });
+    } catch (const Killed&) {
+    }
     PosixFile(table, PosixFile::Mode::ReadWrite).writeAt(row.data(), written, offset);
 }
 

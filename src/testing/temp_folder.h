@@ -67,7 +67,7 @@ public:
     void clearList(DetailList list) override;
     void forgetRows(DetailList list) override;
     void loadRows(DetailList list, std::int32_t film_id) override;
-    void saveRows(DetailList list, std::int32_t film_id) override;
+    void saveRows(DetailList list, std::int32_t film_id, WriteBatch& batch) override;
     std::int32_t largestFilmId() override { return largest_film_id; }
     std::vector<std::string> calls;
     std::int32_t largest_film_id = 0;
@@ -88,7 +88,8 @@ void appendFilms(const std::filesystem::path& table, const std::vector<FilmRecor
 std::vector<std::int32_t> filmIds(const std::filesystem::path& table);
 
 // Leaves `table` as a process killed inside the write of `row` at `offset` leaves it: the
-// operation's redo record beside the table, and only the first `written` bytes of the row in it.
+// command's redo record whole in the database, and only the first `written` bytes of the row in
+// the table.
 void leaveKilledRowWrite(const std::filesystem::path& table, std::uint64_t offset,
                          const std::vector<unsigned char>& row, std::size_t written);
 // The bytes of a film row.

@@ -10,6 +10,7 @@
 
 #include "storage/text_field.h"
 #include "storage/unicode_text.h"
+#include "storage/write_batch.h"
 #include "tabs/detail_rows.h"
 
 namespace ordavo::crash {
@@ -423,6 +424,13 @@ DatabaseImage readImage(const fs::path& folder, std::vector<std::string>* missin
         constexpr std::string_view kRedo = ".redo";
         if (name.ends_with(kRedo) && known.contains(name.substr(0, name.size() - kRedo.size()))) {
             image.redo_records.push_back(name);
+            continue;
+        }
+        if (name == kRedoRecordName) {
+            // Always there once a command was written; a record only while one is unfinished.
+            if (hasPendingRedo(buildPaths(folder))) {
+                image.redo_records.push_back(name);
+            }
             continue;
         }
         const bool temporary =

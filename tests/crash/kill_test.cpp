@@ -41,6 +41,7 @@
 #include "storage/database.h"
 #include "storage/message_sink.h"
 #include "storage/row_redo.h"
+#include "storage/write_batch.h"
 
 #ifndef ORDAVO_KILL_DRIVER
 #define ORDAVO_KILL_DRIVER "ordavo-kill-driver"
@@ -230,10 +231,7 @@ int run(const Options& options) {
         // What the kill left is kept for the count of torn rows when there was anything to finish.
         std::vector<std::string> faults;
         const DatabasePaths paths = buildPaths(database);
-        std::size_t records = 0;
-        for (std::size_t t = 0; t < kTableCount; ++t) {
-            records += hasRowRedo(paths.file(dataFileOf(t))) ? 1 : 0;
-        }
+        const std::size_t records = hasPendingRedo(paths) ? 1 : 0;
         std::optional<DatabaseImage> unopened;
         if (records > 0) {
             unopened = readImage(database);
@@ -242,7 +240,7 @@ int run(const Options& options) {
         if (reopened.checkFileSet() != DatabaseState::Intact || !reopened.versionMatches()) {
             faults.push_back("the core does not see an intact, writable database");
         } else {
-            const std::size_t finished = reopened.recoverInterruptedWrites();
+            const std::size_t finished = reopened.recoverInterruptedWrites() ? 1 : 0;
             tally.redo_finished += finished;
             tally.redo_dropped += records - std::min(records, finished);
         }

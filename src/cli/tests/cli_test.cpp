@@ -296,8 +296,8 @@ TEST_F(CliTest, CheckNotesAnInterruptedWriteAndLeavesItToTheProgram) {
     const CliRun run = cli({"check", db()});
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
     EXPECT_TRUE(contains(run.out,
-                         "uwaga: KR_PDB.kr: zapis przerwany w trakcie (plik "
-                         "KR_PDB.kr.redo); program dokończy go przy otwarciu bazy"))
+                         "uwaga: KR.kr: zapis przerwany w trakcie (plik KR.redo); program "
+                         "dokończy go przy otwarciu bazy"))
         << run.out;
     EXPECT_EQ(snapshot(root.path()), before);
 }
@@ -384,8 +384,8 @@ TEST_F(CliTest, CheckReportsFilesTheProgramCannotUseAsFaults) {
         if (c.what != "a header cut short") {
             const CliRun info = cli({"info", (copy / "db").string()});
             EXPECT_EQ(info.exit_code, 1) << info.out << info.err;
-            EXPECT_TRUE(contains(info.out, "Stan plików: uszkodzony (nie są zwykłymi plikami: " +
-                                               name + ")\n"))
+            EXPECT_TRUE(contains(
+                info.out, "Stan plików: uszkodzony (nie są zwykłymi plikami: " + name + ")\n"))
                 << info.out << info.err;
         }
     }

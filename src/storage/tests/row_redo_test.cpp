@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 #include "storage/database.h"
+#include "storage/file_error.h"
 #include "storage/film_table.h"
 #include "storage/filter_state.h"
 #include "storage/text_field.h"
+#include "storage/write_batch.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
@@ -97,24 +100,109 @@ TEST_F(RowRedoTest, ATornOrForeignRecordIsDroppedAndTheTableLeftAsItIs) {
     }
 }
 
-TEST_F(RowRedoTest, TheGuardRemovesItsRecordWhetherTheOperationEndsOrFails) {
-    const Bytes row = pattern(100, 3);
-    const RowWrite write{0, row.data(), row.size()};
-    testing::writeBytes(table(), {});
-    {
-        RowRedo redo_record(table(), {&write, 1});
-        EXPECT_TRUE(hasRowRedo(table()));
-        redo_record.finish();
-        EXPECT_FALSE(hasRowRedo(table()));
+// The database-wide record of a command: written and flushed before any file is touched,
+// finished by the next opening when the command was cut short, never finishing a failed one.
+class WriteBatchTest : public ::testing::Test {
+protected:
+    WriteBatchTest() {
+        database.createMissing(true);
+        testing::writeBytes(cast(), pattern(3 * 1412, 1));
     }
-    EXPECT_THROW(
-        {
-            RowRedo redo_record(table(), {&write, 1});
-            ASSERT_TRUE(hasRowRedo(table()));
-            throw std::runtime_error("the write failed");
-        },
-        std::runtime_error);
-    EXPECT_FALSE(hasRowRedo(table()));
+    std::filesystem::path cast() const { return database.paths().file(DataFile::Cast); }
+    std::filesystem::path films() const { return database.paths().file(DataFile::Films); }
+    // A batch that rewrites the second cast row and appends a film row.
+    void fill(WriteBatch& batch) {
+        batch.add(DataFile::Cast, 1412, castRow.data(), castRow.size());
+        batch.add(DataFile::Films, 0, filmRow.data(), filmRow.size());
+    }
+    Bytes castAfter() const {
+        Bytes bytes = pattern(3 * 1412, 1);
+        std::copy(castRow.begin(), castRow.end(), bytes.begin() + 1412);
+        return bytes;
+    }
+
+    testing::TempFolder root;
+    testing::WorkingFolderScope cwd{root.path()};
+    testing::RecordingSink sink;
+    Database database{buildPaths(), sink};
+    const Bytes castRow = pattern(1412, 77);
+    const Bytes filmRow = pattern(kFilmRowSize, 33);
+};
+
+TEST_F(WriteBatchTest, ACommitWritesEverythingAndLeavesNothingToFinish) {
+    WriteBatch batch(database.paths());
+    fill(batch);
+    bool committed = false;
+    batch.onCommitted([&] { committed = true; });
+    batch.commit();
+    EXPECT_TRUE(committed);
+    EXPECT_EQ(testing::readBytes(cast()), castAfter());
+    EXPECT_EQ(testing::readBytes(films()), filmRow);
+    EXPECT_FALSE(hasPendingRedo(database.paths()));
+    EXPECT_FALSE(database.recoverInterruptedWrites());
+}
+
+TEST_F(WriteBatchTest, ACommandCutShortAfterItsRecordIsFinishedWholeAtTheNextOpening) {
+    for (const WriteBatch::Step stop :
+         {WriteBatch::Step::RecordWritten, WriteBatch::Step::FilesWritten}) {
+        testing::writeBytes(cast(), pattern(3 * 1412, 1));
+        testing::writeBytes(films(), {});
+        WriteBatch batch(database.paths());
+        fill(batch);
+        struct Cut {};
+        EXPECT_THROW(batch.commit([&](WriteBatch::Step step) {
+            if (step == stop) {
+                throw Cut{};
+            }
+        }),
+                     Cut);
+        // Half of the cast row written, as a power cut in the middle of the page may leave it.
+        PosixFile(cast(), PosixFile::Mode::ReadWrite).writeAt(castRow.data(), 700, 1412);
+        EXPECT_TRUE(hasPendingRedo(database.paths()));
+        EXPECT_TRUE(database.recoverInterruptedWrites());
+        EXPECT_EQ(testing::readBytes(cast()), castAfter());
+        EXPECT_EQ(testing::readBytes(films()), filmRow);
+        EXPECT_FALSE(hasPendingRedo(database.paths()));
+    }
+}
+
+TEST_F(WriteBatchTest, AFailedCommandIsCutBackAndNeverFinishedLater) {
+    WriteBatch batch(database.paths());
+    fill(batch);
+    bool failed = false;
+    batch.onFailed([&] { failed = true; });
+    {
+        // The record fits; the appended film row does not.
+        testing::FileSizeLimit limit(kFilmRowSize + 2000);
+        testing::writeBytes(films(), pattern(kFilmRowSize, 5));
+        WriteBatch append(database.paths());
+        append.add(DataFile::Films, kFilmRowSize, filmRow.data(), filmRow.size());
+        append.onFailed([&] { failed = true; });
+        EXPECT_THROW(append.commit(), FileError);
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(testing::readBytes(films()), pattern(kFilmRowSize, 5));  // no half row
+    EXPECT_FALSE(hasPendingRedo(database.paths()));
+    EXPECT_FALSE(database.recoverInterruptedWrites());
+    EXPECT_EQ(testing::readBytes(films()), pattern(kFilmRowSize, 5));
+}
+
+TEST_F(WriteBatchTest, ATornRecordIsDroppedAndTouchesNothing) {
+    WriteBatch batch(database.paths());
+    fill(batch);
+    struct Cut {};
+    EXPECT_THROW(batch.commit([](WriteBatch::Step) { throw Cut{}; }), Cut);
+    const Bytes whole = testing::readBytes(database.paths().redo_record);
+    for (const std::size_t keep :
+         {std::size_t{0}, std::size_t{10}, std::size_t{4096}, whole.size() - 1}) {
+        SCOPED_TRACE(keep);
+        testing::writeBytes(
+            database.paths().redo_record,
+            Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep)));
+        EXPECT_FALSE(hasPendingRedo(database.paths()));
+        EXPECT_FALSE(database.recoverInterruptedWrites());
+        EXPECT_EQ(testing::readBytes(cast()), pattern(3 * 1412, 1));
+    }
 }
 
 // The film table with a record left by a process killed inside one of its row writes.
@@ -194,7 +282,7 @@ TEST_F(FilmRedoTest, AWriteCutShortIsFinishedByTheNextWriteOrByOpening) {
              ASSERT_TRUE(table.readRow(true));
              ASSERT_TRUE(table.deleteRow(filter));
          }},
-        {"opening the database", [&] { EXPECT_EQ(database.recoverInterruptedWrites(), 1u); }},
+        {"opening the database", [&] { EXPECT_TRUE(database.recoverInterruptedWrites()); }},
     };
     const std::filesystem::path header = database.paths().file(DataFile::Header);
     const Bytes start = testing::readBytes(films());
@@ -211,7 +299,7 @@ TEST_F(FilmRedoTest, AWriteCutShortIsFinishedByTheNextWriteOrByOpening) {
             next.run();
 
             EXPECT_EQ(storedRow(killed.id), row);
-            EXPECT_FALSE(hasRowRedo(films()));
+            EXPECT_FALSE(hasPendingRedo(database.paths()));
             EXPECT_EQ(testing::readBytes(films()).size() % kFilmRowSize, 0u);
             // The ids the film table keeps agree with the table after the replay.
             table.refreshCounter(filter);

@@ -19,6 +19,7 @@
 #include "storage/film_table.h"
 #include "storage/filter_state.h"
 #include "storage/row_redo.h"
+#include "storage/write_batch.h"
 #include "tabs/detail_tables.h"
 #include "testing/temp_folder.h"
 
@@ -126,7 +127,7 @@ TEST_F(WriteSafetyTest, AFailedWriteLeavesNoRecordThatWouldRedoIt) {
             FileSizeLimit limit(c.limit);
             EXPECT_THROW(c.write(), FileError);
         }
-        EXPECT_FALSE(hasRowRedo(c.file));
+        EXPECT_FALSE(hasPendingRedo(database.paths()));
         EXPECT_EQ(database.recoverInterruptedWrites(), 0u);  // nothing is done after all
         EXPECT_EQ(testing::readBytes(c.file), before);
     }

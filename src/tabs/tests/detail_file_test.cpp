@@ -69,6 +69,27 @@ struct LiteralSave {
     }
 };
 
+// Plans a save and writes the plan into the file as the write batch would, keeping the index in
+// step as the detail table does once the batch is committed.
+detail_file::SaveOutcome saveByPlan(const std::filesystem::path& table, std::size_t row_size,
+                                    const Bytes& entries, bool pending, std::uint64_t limit,
+                                    TableIndex* index) {
+    const detail_file::SavePlan plan =
+        detail_file::planSave(table, row_size, entries, pending, limit, index);
+    PosixFile file(table, PosixFile::Mode::ReadWrite);
+    for (const auto& [entry, offset] : plan.writes) {
+        const unsigned char* row = entries.data() + entry * row_size;
+        file.writeAt(row, row_size, offset);
+        if (index) {
+            index->setRow(offset / row_size, detail_file::rowId(row), detail_file::rowFilmId(row));
+        }
+    }
+    if (index && !plan.writes.empty()) {
+        index->noteOwnWrite(file);
+    }
+    return plan.outcome;
+}
+
 // A row with `id`, told apart from others by a random filling and random bytes at both ends.
 Bytes randomRow(std::mt19937& random, std::size_t row_size, std::int32_t id) {
     std::uniform_int_distribution<int> byte(0, 255);
@@ -131,7 +152,7 @@ void checkRandomSave(std::mt19937& random, std::size_t row_size, const std::file
         packed.insert(packed.end(), entry.begin(), entry.end());
     }
     const detail_file::SaveOutcome outcome =
-        detail_file::saveRows(table, row_size, packed, pending, limit, index);
+        saveByPlan(table, row_size, packed, pending, limit, index);
 
     SCOPED_TRACE(::testing::Message()
                  << "row size " << row_size << ", file " << file.size() << " bytes, "
@@ -151,7 +172,7 @@ void checkRandomSave(std::mt19937& random, std::size_t row_size, const std::file
         LiteralSave second{literal.file, true, false};
         second.run(row_size, entries, detail_file::kSizeLimit);
         const detail_file::SaveOutcome again =
-            detail_file::saveRows(table, row_size, packed, true, detail_file::kSizeLimit, index);
+            saveByPlan(table, row_size, packed, true, detail_file::kSizeLimit, index);
         ASSERT_EQ(readFile(table), second.file);
         ASSERT_EQ(again.new_row_pending, second.pending);
         if (!file.empty() || !entries.empty()) {

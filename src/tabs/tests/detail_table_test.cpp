@@ -9,6 +9,7 @@
 #include "storage/database.h"
 #include "storage/file_error.h"
 #include "storage/row_redo.h"
+#include "storage/write_batch.h"
 #include "tabs/detail_tables.h"
 #include "tabs/tests/detail_test_support.h"
 
@@ -119,10 +120,8 @@ TEST_F(DetailTableTest, ANewRowNeverTakesAnIdThatIsStoredWhateverTheOrderOfTheRo
     };
     const std::vector<Case> cases = {
         {{1, 0}, 2},  // a row marked 0 by an older program, stored last
-        {{5, -3}, 6},
-        {{-4, -9}, 1},
-        {{3, 9, 2}, 10},
-        {{std::numeric_limits<std::int32_t>::max(), 1}, std::nullopt},
+        {{5, -3}, 6},    {{-4, -9}, 1},
+        {{3, 9, 2}, 10}, {{std::numeric_limits<std::int32_t>::max(), 1}, std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.stored));
@@ -567,7 +566,7 @@ TEST_F(DetailTableTest, ASaveCutShortIsFinishedBeforeTheNextWriteOfItsTableOrByO
             testing::leaveKilledRowWrite(castFile(), killed.offset, row, kWritten);
             next.run();
 
-            EXPECT_FALSE(hasRowRedo(castFile()));
+            EXPECT_FALSE(hasPendingRedo(database.paths()));
             EXPECT_EQ(std::filesystem::file_size(castFile()) % kRow, 0u);
             const std::vector<std::int32_t> stored = castFileIds();
             EXPECT_EQ(std::set<std::int32_t>(stored.begin(), stored.end()).size(), stored.size());
