@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <cstring>
+#include <limits>
 
 #include "fuzz_support.h"
 #include "storage/database.h"
@@ -121,7 +121,8 @@ void modelSave(Rows& file, const Rows& entries, bool pending, std::size_t row_si
             continue;
         }
         for (std::size_t p = 0; i < matched && p < start_rows; ++p) {
-            if (int32At(padded(file[p], row_size), 0) == int32At(entries[i], 0)) {
+            if (int32At(padded(file[p], row_size), 0) == int32At(entries[i], 0) &&
+                int32At(padded(file[p], row_size), 4) == int32At(entries[i], 4)) {
                 file[p] = entries[i];
             }
         }
@@ -200,17 +201,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::size_t item = static_cast<std::uint32_t>(choice >> 8) % rows.size();
             const std::int32_t id = int32At(rows[item], 0);
             require(details.deleteRow(item, film_id), "a stored row can be deleted");
-            for (Bytes& row : file) {
-                if (int32At(padded(row, row_size), 0) == id) {
-                    std::memset(row.data(), 0, std::min<std::size_t>(4, row.size()));
-                    break;
-                }
-            }
+            // The film's first row of that ID goes; every other row stays, in order.
             Rows kept;
+            bool gone = false;
             for (const Bytes& row : file) {
-                if (int32At(padded(row, row_size), 0) != 0) {
-                    kept.push_back(padded(row, row_size));
+                const Bytes whole = padded(row, row_size);
+                if (!gone && int32At(whole, 0) == id && int32At(whole, 4) == film_id) {
+                    gone = true;
+                    continue;
                 }
+                kept.push_back(whole);
             }
             file = kept;
             require(listRows(lists, list) == rowsOfFilm(file, row_size, film_id),

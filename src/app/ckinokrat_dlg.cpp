@@ -171,9 +171,14 @@ void CKinokratDlg::startUp() {
 }
 
 void CKinokratDlg::takeDatabase() {
+    m_database.useHold(nullptr);
     m_hold.reset();
     m_hold = std::make_unique<DatabaseHold>(m_database.paths());
-    const WriteRefusal refusal = m_database.writeRefusal();
+    m_database.useHold(m_hold.get());
+    WriteRefusal refusal = m_database.writeRefusal();
+    if (refusal == WriteRefusal::None && !m_hold->held()) {
+        refusal = WriteRefusal::HeldElsewhere;  // the other copy may have ended meanwhile
+    }
     m_access = refusal == WriteRefusal::None        ? DatabaseAccess::Writable
                : refusal == WriteRefusal::NotIntact ? DatabaseAccess::Unusable
                                                     : DatabaseAccess::ReadOnly;
@@ -213,6 +218,7 @@ void CKinokratDlg::openDatabase() {
         // of its film may be written into the new one.
         m_filter = FilterState{};
         m_filterIndicator->hide();
+        m_database.useHold(nullptr);
         m_hold.reset();
         m_access = DatabaseAccess::Unusable;
         clearForm(true);
@@ -323,6 +329,20 @@ bool CKinokratDlg::canStore() const {
     return !m_startupFailed && !m_closing && m_access == DatabaseAccess::Writable;
 }
 
+void CKinokratDlg::writeRefused() {
+    const WriteRefusal refusal = m_database.writeRefusal();
+    if (refusal == WriteRefusal::None) {
+        return;  // refused with a message of its own (a film deleted by another program)
+    }
+    m_access =
+        refusal == WriteRefusal::NotIntact ? DatabaseAccess::Unusable : DatabaseAccess::ReadOnly;
+    applyAccess();
+    if (refusal != WriteRefusal::NotIntact) {  // a damaged set has said so itself
+        m_rawUi.showMessage(this, utf8ToQString(m_database.writeRefusalMessage(refusal)),
+                            QStringLiteral("Kinokrat - Baza tylko do odczytu"));
+    }
+}
+
 bool CKinokratDlg::hasUnstoredChanges() const {
     if (m_formEdited || m_details.hasUnsavedChanges()) {
         return true;
@@ -335,25 +355,27 @@ bool CKinokratDlg::hasUnstoredChanges() const {
     return false;
 }
 
-void CKinokratDlg::storeShownFilm(bool as_new_when_empty) {
+bool CKinokratDlg::storeShownFilm(bool as_new_when_empty) {
     readForm();
     if (m_table.holdsRow()) {
         // Over the row it was read from, whatever its id; only "Nowy" appends.
-        if (m_table.updateRow()) {
-            clearForm(false);
-            loadFilm(false);
+        if (!m_table.updateRow()) {
+            writeRefused();
+            return false;
         }
-        return;
+        clearForm(false);
+        loadFilm(false);
+        return true;
     }
     if (!as_new_when_empty && !m_formEdited) {
-        return;  // nothing held and nothing typed: nothing to store
+        return true;  // nothing held and nothing typed: nothing to store
     }
     // No film is held: what the form shows becomes a new film rather than a row with id 0.
     if (m_filter.filter_mode) {
         refuse(kNewInFilterModeMessage);
-        return;
+        return false;
     }
-    appendShownFilm();
+    return appendShownFilm();
 }
 
 void CKinokratDlg::storeAsDeactivation() {
@@ -366,13 +388,15 @@ void CKinokratDlg::storeAsDeactivation() {
     });
 }
 
-void CKinokratDlg::storeEverything() {
-    guarded([this] {
+bool CKinokratDlg::storeEverything() {
+    bool stored = false;
+    guarded([&] {
         for (TabPage* page : listPages()) {
             page->confirmOpenRows();
         }
-        storeShownFilm(false);
+        stored = storeShownFilm(false);
     });
+    return stored;
 }
 
 StoreAnswer CKinokratDlg::askToStore() {
@@ -398,12 +422,14 @@ void CKinokratDlg::refuse(std::string_view text) {
 
 // ---------------------------------------------------------------- commands
 
-void CKinokratDlg::guarded(const std::function<void()>& command) {
+bool CKinokratDlg::guarded(const std::function<void()>& command) {
     const LeaveRules::Command running(m_rules);
     try {
         command();
+        return true;
     } catch (const FileError& error) {
         showFileError(error);
+        return false;
     }
 }
 
@@ -489,7 +515,8 @@ void CKinokratDlg::saveFilm() {
 bool CKinokratDlg::appendShownFilm() {
     const bool empty = refreshCounter();
     if (!m_table.appendRow(empty)) {
-        return false;  // refused: the form stays as it is
+        writeRefused();  // the form stays as it is
+        return false;
     }
     clearForm(false);
     loadFilm(false);
@@ -502,10 +529,12 @@ void CKinokratDlg::deleteFilm() {
     guarded([&] {
         if (m_filter.filter_mode) {
             refuse(kDeleteInFilterModeMessage);  // what was typed is stored first
-        } else {
+        } else if (m_table.holdsRow()) {
             BusyCursor busy;
             // A failure throws before anything below: the film stays shown, held and stored.
-            m_table.deleteRow(m_filter);
+            if (!m_table.deleteRow(m_filter)) {
+                writeRefused();
+            }
         }
         loadFilm(true);
         if (refreshCounter()) {

@@ -112,7 +112,7 @@ private:
     bool canStore() const override;
     bool hasUnstoredChanges() const override;
     void storeAsDeactivation() override;
-    void storeEverything() override;
+    bool storeEverything() override;
     StoreAnswer askToStore() override;
 
     void buildWindow();
@@ -126,8 +126,10 @@ private:
     // Shows what the window may do: read-only boxes, disabled buttons, the title.
     void applyAccess();
     // Stores the shown film: over its row when one is held, otherwise as a new film when
-    // `as_new_when_empty` or the user typed.
-    void storeShownFilm(bool as_new_when_empty);
+    // `as_new_when_empty` or the user typed. False when it was refused or failed (told).
+    bool storeShownFilm(bool as_new_when_empty);
+    // After a write was refused: says why, once, and shows the database read-only from then on.
+    void writeRefused();
     // Appends the buffer as a new film (new id) and shows it, as "Nowy" does; false if refused.
     bool appendShownFilm();
     // A refusal: the shown film is stored first, as the message box takes the activation.
@@ -135,8 +137,8 @@ private:
     void page(Paging step);
     void showAbout();
     void setRowControlsEnabled(bool enabled);
-    // Runs a command; a file-system failure becomes one message box.
-    void guarded(const std::function<void()>& command);
+    // Runs a command; a file-system failure becomes one message box. False after a failure.
+    bool guarded(const std::function<void()>& command);
     void showFileError(const FileError& error);
     std::vector<TabPage*> listPages() const;
 

@@ -89,6 +89,11 @@ QComboBox* FilmForm::addCombo(std::string_view member, const QStringList& sugges
         if (m_edited && combo->hasFocus())
             m_edited();
     });
+    // A suggestion picked from the list, by mouse or keys, while the list has the focus.
+    QObject::connect(combo, &QComboBox::activated, [this] {
+        if (m_edited)
+            m_edited();
+    });
     m_controls[indexOf(member)] = combo;
     return combo;
 }

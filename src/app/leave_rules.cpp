@@ -49,8 +49,7 @@ bool LeaveRules::beforeLeavingFilm() {
     const Raised storing(m_storing);
     switch (m_film.askToStore()) {
         case StoreAnswer::Store:
-            m_film.storeEverything();
-            return true;
+            return m_film.storeEverything();  // a failed store keeps the film and its changes
         case StoreAnswer::Drop:
             return true;
         case StoreAnswer::Stay:

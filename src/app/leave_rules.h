@@ -16,8 +16,9 @@ public:
     virtual bool hasUnstoredChanges() const = 0;
     // Stores the shown film as a loss of activation does (its own rules for an empty table).
     virtual void storeAsDeactivation() = 0;
-    // Stores every change, open row editors first, as "Tak" promises.
-    virtual void storeEverything() = 0;
+    // Stores every change, open row editors first, as "Tak" promises. False when nothing could
+    // be stored (the failure or refusal has been told): the film must not be left then.
+    virtual bool storeEverything() = 0;
     // Asks whether to store the changes before leaving the film.
     virtual StoreAnswer askToStore() = 0;
 };

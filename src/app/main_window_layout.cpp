@@ -72,7 +72,8 @@ void CKinokratDlg::buildWindow() {
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("tabs"));
-    const PageContext context{m_form, m_details, [this] { return m_table.current().id; }, m_rawUi};
+    const PageContext context{m_form, m_details, [this] { return m_table.current().id; }, m_rawUi,
+                              [this] { writeRefused(); }};
     m_ratingPage = new TAB_Oocena(context, m_tabs);
     m_castPage = new TAB_Obsada(context, m_tabs);
     m_productionPage = new TAB_Produkcja(context, m_tabs);

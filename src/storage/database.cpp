@@ -145,6 +145,10 @@ bool Database::heldElsewhere() const {
     return DatabaseHold::heldElsewhere(m_paths);
 }
 
+bool Database::mayWrite() const {
+    return (m_hold == nullptr || m_hold->intact()) && !heldElsewhere();
+}
+
 WriteRefusal Database::writeRefusal() const {
     if (fileSetState() != DatabaseState::Intact) {
         return WriteRefusal::NotIntact;
@@ -158,7 +162,10 @@ WriteRefusal Database::writeRefusal() const {
     if (readText(header.version) != kDatabaseVersion) {
         return WriteRefusal::OtherVersion;
     }
-    if (heldElsewhere()) {
+    if (m_hold != nullptr && m_hold->held() && !m_hold->intact()) {
+        return WriteRefusal::Replaced;
+    }
+    if (heldElsewhere() || (m_hold != nullptr && !m_hold->held())) {
         return WriteRefusal::HeldElsewhere;
     }
     if (::access(m_paths.database_folder.c_str(), W_OK) != 0) {
@@ -201,6 +208,11 @@ std::string Database::writeRefusalMessage(WriteRefusal refusal) const {
                    " jest otwarta w innej uruchomionej kopii programu Ordavo. Ta kopia tylko ją "
                    "pokazuje i niczego w niej nie zapisze; zmiany wprowadzaj w tamtej kopii, a "
                    "po jej zamknięciu otwórz bazę ponownie.";
+        case WriteRefusal::Replaced:
+            return "Plik nagłówka bazy danych " + header +
+                   " został zastąpiony przez inny program, odkąd ta kopia programu otworzyła "
+                   "bazę. Ta kopia niczego już w niej nie zapisze; otwórz bazę ponownie, aby z "
+                   "niej korzystać.";
         case WriteRefusal::NotWritable:
             return "Baza danych w katalogu " + folder +
                    " jest tylko do odczytu (brak uprawnień do zapisu w katalogu lub w jego "
@@ -252,19 +264,53 @@ namespace {
 // Removes what a folder of ours may hold (the nine data files, their temporary copies, an empty
 // covers folder) and then the folder itself; anything else in it makes the removal fail, so that
 // nothing of the user's is ever deleted. A missing folder is fine.
-void removeOwnFolder(const DatabasePaths& paths) {
-    if (!pathExists(paths.database_folder)) {
+// The mark an import puts into its staging folder first, so that only a folder it made itself is
+// ever removed as its leftover.
+constexpr std::string_view kImportMark = ".ordavo-import";
+
+// Whether `path` is a folder itself, not a link to one. Throws FileError when the system cannot
+// tell; false when nothing is there.
+bool isRealFolder(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode);
+    }
+    if (errno == ENOENT) {
+        return false;
+    }
+    throw FileError(path, FileOperation::Stat, errno);
+}
+
+// Removes a folder of the program's own, or fails without removing anything of anyone else's:
+// only the data files, their temporary copies, the redo record, the import's mark and an empty
+// covers folder go, and only when `only_empty_files` is false or they are empty; the folder's
+// removal then fails (ENOTEMPTY) if anything else is in it. A link is never followed.
+void removeOwnFolder(const DatabasePaths& paths, bool only_empty_files) {
+    const std::filesystem::path folder = paths.database_folder.parent_path();
+    if (!isRealFolder(folder)) {
+        if (pathExists(folder)) {
+            throw FileError(folder, FileOperation::Delete, ENOTDIR);
+        }
         return;
     }
-    removeFile(paths.redo_record);
+    std::vector<std::filesystem::path> ours = {paths.redo_record, folder / kImportMark};
     for (DataFile file : kAllDataFiles) {
-        removeFile(paths.file(file));
+        ours.push_back(paths.file(file));
         std::filesystem::path temp = paths.file(file);
         temp += "0";
-        removeFile(temp);
+        ours.push_back(temp);
     }
-    removeFolder(paths.covers_folder);
-    removeFolder(paths.database_folder);
+    for (const std::filesystem::path& file : ours) {
+        struct stat info {};
+        if (::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            (!only_empty_files || info.st_size == 0)) {
+            removeFile(file);
+        }
+    }
+    if (isRealFolder(paths.covers_folder.parent_path())) {
+        removeFolder(paths.covers_folder.parent_path());
+    }
+    removeFolder(folder);
 }
 
 // The folder beside `database_folder` in which an import is put together.
@@ -278,19 +324,28 @@ std::filesystem::path stagingFolderOf(const std::filesystem::path& database_fold
 
 bool Database::importFromWorkingFolder() {
     const std::filesystem::path working = std::filesystem::current_path();
-    const DatabasePaths staging = buildPaths(stagingFolderOf(m_paths.database_folder));
-    // What an interrupted import left: copies only, the originals are still in place.
-    removeOwnFolder(staging);
     for (DataFile file : kImportOrder) {
         if (!pathExists(working / fileName(file))) {
             return false;
         }
+    }
+    const DatabasePaths staging = buildPaths(stagingFolderOf(m_paths.database_folder));
+    // What an interrupted import left: copies only, the originals are still in place. A folder of
+    // that name without the import's mark is the user's and stops the import.
+    if (pathExists(staging.database_folder.parent_path())) {
+        if (!isRealFolder(staging.database_folder.parent_path()) ||
+            !pathExists(staging.database_folder / kImportMark)) {
+            throw FileError(staging.database_folder.parent_path(), FileOperation::CreateFolder,
+                            EEXIST);
+        }
+        removeOwnFolder(staging, false);
     }
     // The copies are made in a folder of their own and flushed, and only then is it renamed into
     // place: a crash at any moment leaves no database (the originals are imported at the next
     // start) or the whole one, never a partial set that would be taken for a damaged database.
     try {
         createFolder(staging.database_folder);
+        PosixFile(staging.database_folder / kImportMark, PosixFile::Mode::CreateNew);
         for (DataFile file : kImportOrder) {
             copyFileAtomically(working / fileName(file), staging.file(file));
         }
@@ -304,11 +359,13 @@ bool Database::importFromWorkingFolder() {
                 throw FileError(m_paths.file(file), FileOperation::Rename, EEXIST);
             }
         }
-        removeOwnFolder(m_paths);
+        removeOwnFolder(m_paths, true);
         renamePath(staging.database_folder.parent_path(), m_paths.database_folder.parent_path());
     } catch (const FileError&) {
         try {
-            removeOwnFolder(staging);
+            if (pathExists(staging.database_folder / kImportMark)) {
+                removeOwnFolder(staging, false);
+            }
         } catch (const FileError&) {
             // The copies stay beside the database and go at the next start; the first failure
             // is the one to report.
@@ -316,6 +373,7 @@ bool Database::importFromWorkingFolder() {
         throw;
     }
     syncFolder(m_paths.database_folder.parent_path().parent_path());
+    removeFile(m_paths.database_folder / kImportMark);
     for (DataFile file : kImportOrder) {
         removeFile(working / fileName(file));
     }

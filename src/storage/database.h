@@ -10,6 +10,7 @@
 
 namespace ordavo {
 
+class DatabaseHold;
 class MessageSink;
 class WriteBatch;
 
@@ -38,6 +39,7 @@ enum class WriteRefusal {
     ShortHeader,    // "KR.kr" shorter than 36 bytes: no counter to issue ids from
     OtherVersion,   // a version text other than "1.0.2.0"
     HeldElsewhere,  // another running copy of the program has the database open
+    Replaced,       // "KR.kr" was replaced by another program since this one took the database
     NotWritable,    // the folder or a file may not be written (permissions, read-only mount)
 };
 
@@ -72,6 +74,13 @@ public:
 
     // Whether another running copy of the program holds the database (see DatabaseHold).
     bool heldElsewhere() const;
+    // The hold of the program that runs for as long as the database is open (the window), or
+    // nullptr (a one-shot tool). With a hold, nothing is written once it no longer covers the
+    // file named "KR.kr".
+    void useHold(const DatabaseHold* hold) { m_hold = hold; }
+    // Whether writes may go ahead: no other copy holds the database, and the hold in use (if
+    // any) still covers it. Quiet.
+    bool mayWrite() const;
     // Whether, and why not, this program may write the database now. Quiet: shows nothing.
     WriteRefusal writeRefusal() const;
     // The Polish message that tells the user why nothing can be stored, naming the file or folder.
@@ -111,6 +120,7 @@ public:
 private:
     DatabasePaths m_paths;
     std::uint64_t m_generation = 0;
+    const DatabaseHold* m_hold = nullptr;
     MessageSink& m_messages;
 };
 

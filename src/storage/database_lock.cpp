@@ -1,7 +1,6 @@
 #include "storage/database_lock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
+#include "storage/posix_file.h"
 
 namespace ordavo {
 
@@ -39,22 +39,28 @@ std::map<Identity, Held>& heldDatabases() {
 // The byte of "KR.kr" whose lock marks a held database: far beyond the 36 bytes of any header.
 constexpr off_t kHoldByte = off_t{1} << 40;
 
-struct flock holdRange(short type) {
+struct flock lockRange(short type, off_t byte) {
     struct flock range {};
     range.l_type = type;
     range.l_whence = SEEK_SET;
-    range.l_start = kHoldByte;
+    range.l_start = byte;
     range.l_len = 1;
     return range;
 }
 
-// Opens the header; -1 when there is none. Throws FileError on any other failure.
+struct flock holdRange(short type) {
+    return lockRange(type, kHoldByte);
+}
+
+// Opens the header; -1 when there is none, or (for writing) when it may not be written. Throws
+// FileError on any other failure.
 int openHeader(const std::filesystem::path& path, int flags) {
     int fd;
     do {
         fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0 && errno != ENOENT) {
+    if (fd < 0 && errno != ENOENT &&
+        !((flags & O_ACCMODE) != O_RDONLY && (errno == EACCES || errno == EROFS))) {
         throw FileError(path, FileOperation::Open, errno);
     }
     return fd;
@@ -74,7 +80,14 @@ Identity identityOf(int fd, const std::filesystem::path& path) {
 
 DatabaseLock::DatabaseLock(const DatabasePaths& paths) {
     const std::filesystem::path& path = paths.file(DataFile::Header);
-    const int fd = openHeader(path, O_RDONLY);
+    // Opened for writing, which an exclusive lock needs; a header this program may not write
+    // belongs to a database it does not write either.
+    int fd = openHeader(path, O_RDWR);
+    bool lockable = true;
+    if (fd < 0 && pathExists(path)) {
+        fd = openHeader(path, O_RDONLY);
+        lockable = false;
+    }
     if (fd < 0) {
         return;  // nothing to protect: the operation refuses or fails on its own
     }
@@ -84,7 +97,10 @@ DatabaseLock::DatabaseLock(const DatabasePaths& paths) {
         ::close(fd);
         ++it->second.depth;
     } else {
-        while (::flock(fd, LOCK_EX) != 0) {
+        // A byte-range lock (not flock, which some network file systems turn into a lock of the
+        // whole file that would clash with the hold's range) on the header's first byte.
+        struct flock range = lockRange(F_WRLCK, 0);
+        while (lockable && ::fcntl(fd, F_OFD_SETLKW, &range) != 0) {
             if (errno != EINTR) {
                 const int error = errno;
                 ::close(fd);
@@ -132,6 +148,7 @@ DatabaseHold::DatabaseHold(const DatabasePaths& paths) {
         held[identity] = {fd, 1};
     }
     m_held = true;
+    m_path = path;
     std::tie(m_device, m_inode) = identity;
 }
 
@@ -145,6 +162,14 @@ DatabaseHold::~DatabaseHold() {
         ::close(it->second.fd);  // drops the lock
         held.erase(it);
     }
+}
+
+bool DatabaseHold::intact() const {
+    if (!m_held) {
+        return false;
+    }
+    struct stat info {};
+    return ::stat(m_path.c_str(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode;
 }
 
 bool DatabaseHold::heldElsewhere(const DatabasePaths& paths) {

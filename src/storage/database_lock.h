@@ -42,6 +42,9 @@ public:
     DatabaseHold& operator=(const DatabaseHold&) = delete;
 
     bool held() const { return m_held; }
+    // Whether the file now named "KR.kr" is the one held: false once it was replaced (renamed
+    // over, deleted and made again) by another program, whose copy may hold the new one.
+    bool intact() const;
 
     // Whether another running program holds the database at `paths` (this process's own holds do
     // not count). False without a header.
@@ -49,6 +52,7 @@ public:
 
 private:
     bool m_held = false;
+    std::filesystem::path m_path;
     dev_t m_device = 0;
     ino_t m_inode = 0;
 };

@@ -79,7 +79,7 @@ const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
 
 bool FilmTable::writable() const {
     return m_database.checkFileSet() == DatabaseState::Intact && m_database.versionMatches() &&
-           !m_database.heldElsewhere();
+           m_database.mayWrite();
 }
 
 bool FilmTable::locateCurrentRow(const PosixFile& table) {
@@ -270,7 +270,7 @@ void FilmTable::compact(std::uint64_t dropped_row) {
             // Only the ids are read here; the rows themselves go over in runs.
             RowCopier copier(old_table, temp, kRowSize);
             for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
-                if (ids[offset / kRowSize] == 0 || offset / kRowSize == dropped_row) {
+                if (offset / kRowSize == dropped_row) {
                     copier.drop();
                     continue;
                 }

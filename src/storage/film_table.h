@@ -66,8 +66,8 @@ public:
     // whatever the caller noted); a trailing partial row is passed over whole.
     bool appendRow(bool table_was_empty);
 
-    // Replaces the table by a copy without the shown film's row (found as updateRow finds it)
-    // and without any other row of id 0, written as "KR_PDB.kr0" beside it, flushed and renamed
+    // Replaces the table by a copy without the shown film's row (found as updateRow finds it),
+    // every other row kept (id 0 included), written as "KR_PDB.kr0" beside it, flushed and renamed
     // over it: after a crash the table is as before or without the row. Then sets the buffer's
     // id to 0; a failed delete leaves the buffer as it was. Refuses as updateRow does, and in
     // filter mode with a message.
@@ -99,7 +99,7 @@ private:
     // Called under the lock at the start of every write, before the table is read for it.
     void finishInterruptedWrite();
     void loadPages();
-    // Replaces the table by a copy without row `dropped_row` and without any row of id 0.
+    // Replaces the table by a copy without row `dropped_row`.
     void compact(std::uint64_t dropped_row);
     // Adds the write of the buffer as the row at `offset` to `batch`; the ids and the record of
     // own writes follow when the batch is committed.

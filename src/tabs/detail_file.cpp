@@ -28,17 +28,28 @@ std::int32_t readRowId(const PosixFile& file, std::uint64_t offset) {
     return readInt32(bytes);
 }
 
-// The `ID`s of the entries that a save matches against the file's rows, each with the entry
-// that ends up in a matching row: the last of the entries with that `ID`.
+// What a save matches an entry and a file row by: its `ID` and its film together, so that a row of
+// one film is never written over another film's row that happens to share its `ID` (two rows
+// marked 0 by an older program, or a file written by another program).
+using MatchKey = std::uint64_t;
+MatchKey matchKey(std::int32_t id, std::int32_t film_id) {
+    return (MatchKey{static_cast<std::uint32_t>(id)} << 32) | static_cast<std::uint32_t>(film_id);
+}
+MatchKey matchKey(const unsigned char* row) {
+    return matchKey(rowId(row), rowFilmId(row));
+}
+
+// The keys of the entries that a save matches against the file's rows, each with the entry
+// that ends up in a matching row: the last of the entries with that key.
 class EntryIndex {
 public:
-    void add(std::int32_t id, std::size_t entry) { m_pairs.emplace_back(id, entry); }
+    void add(MatchKey key, std::size_t entry) { m_pairs.emplace_back(key, entry); }
 
     void seal() {
         // Stable, so that the last entry of each `ID` stays last among its equals.
         std::stable_sort(m_pairs.begin(), m_pairs.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::vector<std::pair<std::int32_t, std::size_t>> last;
+        std::vector<std::pair<MatchKey, std::size_t>> last;
         for (const auto& pair : m_pairs) {
             if (!last.empty() && last.back().first == pair.first) {
                 last.back().second = pair.second;
@@ -50,20 +61,20 @@ public:
     }
 
     bool empty() const { return m_pairs.empty(); }
-    const std::vector<std::pair<std::int32_t, std::size_t>>& pairs() const { return m_pairs; }
+    const std::vector<std::pair<MatchKey, std::size_t>>& pairs() const { return m_pairs; }
 
-    std::optional<std::size_t> find(std::int32_t id) const {
+    std::optional<std::size_t> find(MatchKey key) const {
         const auto it =
-            std::lower_bound(m_pairs.begin(), m_pairs.end(), id,
-                             [](const auto& pair, std::int32_t v) { return pair.first < v; });
-        if (it == m_pairs.end() || it->first != id) {
+            std::lower_bound(m_pairs.begin(), m_pairs.end(), key,
+                             [](const auto& pair, MatchKey v) { return pair.first < v; });
+        if (it == m_pairs.end() || it->first != key) {
             return std::nullopt;
         }
         return it->second;
     }
 
 private:
-    std::vector<std::pair<std::int32_t, std::size_t>> m_pairs;
+    std::vector<std::pair<MatchKey, std::size_t>> m_pairs;
 };
 
 }  // namespace
@@ -137,10 +148,16 @@ SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
     plan.start_length = start_length;
     const std::uint64_t start_rows_end = rowCount(start_length, row_size) * row_size;
     // Overwriting a trailing partial row makes it whole, which the size check then sees.
-    std::optional<std::int32_t> partial_row_id;
+    std::optional<MatchKey> partial_row_key;
     if (start_length % row_size != 0) {
-        partial_row_id =
-            index ? index->id(index->rows() - 1) : readRowId(file, start_rows_end - row_size);
+        if (index) {
+            partial_row_key =
+                matchKey(index->id(index->rows() - 1), index->filmId(index->rows() - 1));
+        } else {
+            unsigned char head[8] = {};
+            file.readAt(head, sizeof head, start_rows_end - row_size);
+            partial_row_key = matchKey(head);
+        }
     }
 
     // Plan the visits. Overwriting a row never changes its `ID`, so which rows an entry matches
@@ -167,9 +184,9 @@ SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
             break;
         }
         if (i < matchable) {
-            matched.add(rowId(entry(i)), i);
+            matched.add(matchKey(entry(i)), i);
         }
-        if (i < matchable && partial_row_id && *partial_row_id == rowId(entry(i))) {
+        if (i < matchable && partial_row_key && *partial_row_key == matchKey(entry(i))) {
             length = std::max(length, start_rows_end);
         }
         if (pending) {
@@ -185,11 +202,11 @@ SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
     std::vector<std::pair<std::size_t, std::uint64_t>> planned;  // (entry, offset)
     if (index) {
         std::vector<unsigned char> row(row_size);
-        for (const auto& [id, i] : matched.pairs()) {
-            for (const std::uint32_t found : index->rowsWithId(id)) {
+        for (const auto& [key, i] : matched.pairs()) {
+            for (const std::uint32_t found : index->rowsWithId(rowId(entry(i)))) {
                 const std::uint64_t offset = std::uint64_t{found} * row_size;
-                if (offset >= start_length) {
-                    continue;  // appended by this save
+                if (offset >= start_length || index->filmId(found) != rowFilmId(entry(i))) {
+                    continue;  // appended by this save, or another film's row
                 }
                 std::fill(row.begin(), row.end(), 0);
                 const std::size_t got = file.readAt(row.data(), row_size, offset);
@@ -200,7 +217,7 @@ SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
         }
     } else if (start_length > 0 && !matched.empty()) {
         forEachRow(file, row_size, [&](std::uint64_t index, const unsigned char* row) {
-            const std::optional<std::size_t> i = matched.find(rowId(row));
+            const std::optional<std::size_t> i = matched.find(matchKey(row));
             if (!i) {
                 return;
             }
@@ -223,20 +240,21 @@ SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
 }
 
 std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
-                                     std::int32_t id, TableIndex* index) {
+                                     std::int32_t id, std::int32_t film_id, TableIndex* index) {
     const PosixFile file(table, PosixFile::Mode::Read);
     if (index) {
         index->sync(file, row_size);
-        const std::vector<std::uint32_t> rows = index->rowsWithId(id);
-        if (rows.empty()) {
-            return std::nullopt;
+        for (const std::uint32_t row : index->rowsWithId(id)) {
+            if (index->filmId(row) == film_id) {
+                return std::uint64_t{row} * row_size;
+            }
         }
-        return std::uint64_t{rows.front()} * row_size;
+        return std::nullopt;
     }
     std::optional<std::uint64_t> found;
     RowChunks chunks(file, row_size);
     ordavo::forEachRow(chunks, [&](const unsigned char* row, std::uint64_t index) {
-        if (rowId(row) == id) {
+        if (rowId(row) == id && rowFilmId(row) == film_id) {
             found = index * row_size;
             return false;
         }
@@ -266,7 +284,7 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
         [&](PosixFile& temp) {
             RowCopier copier(old_table, temp, row_size);
             forEachRow(old_table, row_size, [&](std::uint64_t index, const unsigned char* row) {
-                if (rowId(row) == 0 || index * row_size == offset) {
+                if (index * row_size == offset) {
                     copier.drop();
                     return;
                 }

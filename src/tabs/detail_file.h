@@ -81,9 +81,10 @@ struct SavePlan {
 //   - when the file holds no rows yet, entry i goes to offset 0 (and, if it is the last entry,
 //     the pending flag is cleared); on to the next entry;
 //   - when the file is `size_limit` bytes long or longer, the save stops;
-//   - every row that was in the file when the save began and whose `ID` equals entry i's is
-//     overwritten with entry i (so among entries with one `ID` the later one wins) — except for
-//     the pending new row (the last entry while the flag is set), which is never matched;
+//   - every row that was in the file when the save began and whose `ID` and `IDPDB` equal entry
+//     i's is overwritten with entry i (so among entries with one `ID` the later one wins) —
+//     except for the pending new row (the last entry while the flag is set), which is never
+//     matched;
 //   - if the pending flag is set, the last entry is appended and the flag cleared.
 // The visits are planned in memory and the file is read once, in large chunks, whatever the
 // number of entries (or, with an index, only the matching rows); each affected row is planned
@@ -93,18 +94,19 @@ SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
                   std::span<const unsigned char> entries, bool new_row_pending,
                   std::uint64_t size_limit = kSizeLimit, TableIndex* index = nullptr);
 
-// The offset of the first row whose `ID` is `id`, if any.
+// The offset of the first row of film `film_id` whose `ID` is `id`, if any.
 std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::size_t row_size,
-                                     std::int32_t id, TableIndex* index = nullptr);
+                                     std::int32_t id, std::int32_t film_id,
+                                     TableIndex* index = nullptr);
 
-// Deletes the row at `offset` as one step: writes every other row whose `ID` is not 0, in order,
-// into "<table>0" beside the table, flushes it and renames it over the table, so that after a
-// crash the table is as before or without the row. Every row marked 0 (left by an older program)
-// goes too; a kept partial row is written padded. `kept` sees each row of the new table as it is
-// written, so the caller can pick rows out of it without reading the table again. The caller
-// finishes and settles the database's redo record first (see write_batch.h), so that no record
-// is ever written into the copy. Returns false, with nothing else changed, when `offset` is not
-// the start of a row of the file.
+// Deletes the row at `offset` as one step: writes every other row, in order, into "<table>0"
+// beside the table, flushes it and renames it over the table, so that after a crash the table is
+// as before or without the row. Rows with `ID` 0 stay (this program never marks a row 0, and
+// such a row is listed and edited like any other); a kept partial row is written padded. `kept`
+// sees each row of the new table as it is written, so the caller can pick rows out of it without
+// reading the table again. The caller finishes and settles the database's redo record first (see
+// write_batch.h), so that no record is ever written into the copy. Returns false, with nothing else
+// changed, when `offset` is not the start of a row of the file.
 bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::uint64_t offset,
                  const std::function<void(const unsigned char* row)>& kept,
                  const std::function<void(ReplaceStep)>& step_hook = {},

@@ -165,7 +165,7 @@ bool DetailTable::holdsRows() const {
 }
 
 bool DetailTable::mayWrite() const {
-    return holdsRows() && !m_database.heldElsewhere();
+    return holdsRows() && m_database.mayWrite();
 }
 
 void DetailTable::loadRows(std::int32_t film_id) {
@@ -186,15 +186,16 @@ void DetailTable::loadRows(std::int32_t film_id) {
     }
 }
 
-void DetailTable::saveRows() {
+bool DetailTable::saveRows() {
     if (!mayWrite()) {
-        return;
+        return false;
     }
     const DatabaseLock lock(m_database.paths());
     recoverRedo(m_database.paths());  // an interrupted command first: it changes what is read
     WriteBatch batch(m_database.paths());
     saveRowsInto(batch);
     batch.commit();
+    return true;
 }
 
 void DetailTable::saveRowsInto(WriteBatch& batch) {
@@ -315,7 +316,7 @@ bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
     // The row is looked for in the table as an interrupted command would have left it.
     recoverRedo(m_database.paths());
     const std::optional<std::uint64_t> offset =
-        detail_file::findRow(path(), m_layout.row_size, id, &m_index);
+        detail_file::findRow(path(), m_layout.row_size, id, film_id, &m_index);
     return offset && deleteRowAt(*offset, film_id);
 }
 

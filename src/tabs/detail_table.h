@@ -100,8 +100,8 @@ public:
     // with kFileFullMessage; what was written stays written and a pending row stays pending.
     // Changes neither `rows` nor the list. Writes nothing (quietly) when `rows` were not loaded
     // from the database that is open now, or another running copy holds the database. The
-    // writes are durable when it returns (see storage/write_batch.h).
-    void saveRows();
+    // writes are durable when it returns (see storage/write_batch.h). False when refused.
+    bool saveRows();
     // The same as part of a larger command: the writes go into `batch`, and the pending flag and
     // the message follow once the batch is committed.
     void saveRowsInto(WriteBatch& batch);
@@ -126,11 +126,11 @@ public:
     // film_id's rows. Nothing happens (false) when `row` is not a list item or its `ID` is not in
     // the file (a new row never saved).
     bool deleteRow(std::size_t row, std::int32_t film_id);
-    // The same for the first file row with `ID` id.
+    // The same for the first file row of film film_id with `ID` id.
     bool deleteById(std::int32_t id, std::int32_t film_id);
     // Deletes the file row at byte `offset` crash-safely: replaces the table by a copy without
-    // that row and without any row marked 0 (written beside it as "<table>0", flushed and renamed
-    // over it), and reloads film film_id's rows from the copy. Confirmed but
+    // that row (written beside it as "<table>0", flushed and renamed over it), and reloads film
+    // film_id's rows from the copy. Confirmed but
     // unsaved changes and an unsaved new row are dropped. False, with nothing changed, when
     // `offset` is not the start of a file row.
     bool deleteRowAt(std::uint64_t offset, std::int32_t film_id);

@@ -195,7 +195,7 @@ void saveList(DatabaseImage& image, Session& session, DetailList list) {
         // The pending new row (the last entry) is appended, never matched.
         const bool is_new_row = state.new_row_pending && i + 1 == state.rows.size();
         for (std::size_t p = 0; !is_new_row && p < start_rows; ++p) {
-            if (rowId(table[p]) == rowId(entry)) {
+            if (rowId(table[p]) == rowId(entry) && rowFilmId(table[p]) == rowFilmId(entry)) {
                 table[p] = entry;
             }
         }
@@ -209,7 +209,6 @@ void saveList(DatabaseImage& image, Session& session, DetailList list) {
 
 // Drops every row marked 0, keeping the order of the others; a kept partial row is made whole.
 void compact(Rows& table, std::size_t row_size) {
-    std::erase_if(table, [](const Bytes& row) { return rowId(row) == 0; });
     padLastRow(table, row_size);
 }
 
@@ -744,8 +743,9 @@ Expectation applyOperation(const Operation& op, const fs::path& database_folder,
             ListState& state = session.list(op.list);
             const std::int32_t id = rowId(state.rows.at(op.row));
             Rows& table = image.details(op.list);
-            const auto found = std::find_if(table.begin(), table.end(),
-                                            [&](const Bytes& row) { return rowId(row) == id; });
+            const auto found = std::find_if(table.begin(), table.end(), [&](const Bytes& row) {
+                return rowId(row) == id && rowFilmId(row) == session.buffer.id;
+            });
             if (found == table.end()) {
                 break;  // a new row never saved: nothing happens
             }

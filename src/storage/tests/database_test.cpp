@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "storage/database.h"
@@ -239,6 +240,7 @@ TEST_F(DatabaseTest, AnImportCutShortIsDoneAgainWholeAtTheNextStart) {
     }
     // A kill in the middle of the copies: some of them, one half written, beside default_db.
     std::filesystem::create_directory(root / "default_db.import");
+    testing::writeText(root / "default_db.import/.ordavo-import", "");
     testing::writeText(root / "default_db.import/KR.kr", "content of KR.kr");
     testing::writeText(root / "default_db.import/KR_PDB.kr0", "content");
     Database db(buildPaths(), sink);
@@ -251,6 +253,40 @@ TEST_F(DatabaseTest, AnImportCutShortIsDoneAgainWholeAtTheNextStart) {
     }
     EXPECT_FALSE(std::filesystem::exists(root / "default_db.import"));
     EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(DatabaseTest, AnImportNeverRemovesAFolderOfTheUsersNamedLikeItsStaging) {
+    for (const char* name : kNames) {
+        testing::writeText(root / name, std::string("content of ") + name);
+    }
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+    };
+    const std::filesystem::path other = root / "elsewhere";
+    for (const Case& c : {Case{"a database of the user's",
+                               [&] {
+                                   std::filesystem::create_directory(root / "default_db.import");
+                                   testing::writeText(root / "default_db.import/KR.kr", "mine");
+                               }},
+                          Case{"a link to a folder of the user's", [&] {
+                                   std::filesystem::create_directory(other);
+                                   testing::writeText(other / "KR.kr", "mine");
+                                   std::filesystem::create_directory_symlink(
+                                       other, root / "default_db.import");
+                               }}}) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(root / "default_db.import");
+        std::filesystem::remove_all(other);
+        c.make();
+        Database db(buildPaths(), sink);
+        EXPECT_THROW(db.importFromWorkingFolder(), FileError);
+        const std::filesystem::path mine =
+            std::filesystem::exists(other) ? other / "KR.kr" : root / "default_db.import/KR.kr";
+        EXPECT_TRUE(std::filesystem::exists(mine));
+        EXPECT_TRUE(std::filesystem::exists(root / "KR_PDB.kr"));  // the originals too
+        EXPECT_FALSE(std::filesystem::exists(root / "default_db/KR.kr"));
+    }
 }
 
 TEST_F(DatabaseTest, VersionMatchesOnlyTheWholeVersionTextOfAWholeHeader) {
@@ -321,7 +357,8 @@ TEST_F(DatabaseTest, AChosenFolderIsResolvedAsTheSystemResolvesIt) {
     std::filesystem::create_directory_symlink(root / "deep/target", root / "link");
     const DatabasePaths paths = buildPaths(root / "link" / ".." / "db");
     EXPECT_EQ(paths.database_folder, std::filesystem::canonical(root / "deep") / "db/");
-    EXPECT_EQ(paths.file(DataFile::Films), std::filesystem::canonical(root / "deep") / "db/KR_PDB.kr");
+    EXPECT_EQ(paths.file(DataFile::Films),
+              std::filesystem::canonical(root / "deep") / "db/KR_PDB.kr");
 }
 
 TEST_F(DatabaseTest, ADatabaseIsHeldByOneRunningCopyAtATime) {

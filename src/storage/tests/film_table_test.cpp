@@ -166,19 +166,24 @@ TEST_F(FilmTableTest, DeleteOfTheOnlyFilmEmptiesTheTable) {
     EXPECT_FALSE(std::filesystem::exists(root / "KR_PDB.kr0"));
 }
 
-TEST_F(FilmTableTest, DeleteDropsEveryIdZeroRowAndPadsAKeptPartialRow) {
-    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(0, u"left by a crash"), makeFilm(4, u"c"),
-                          makeFilm(5, u"d"), makeFilm(6, u"partial")});
+TEST_F(FilmTableTest, DeleteKeepsEveryOtherRowIdZeroIncludedAndPadsAKeptPartialRow) {
+    // A row with id 0 is shown and saved like any film: deleting another film keeps it.
+    appendFilms(films(), {makeFilm(2, u"a"), makeFilm(0, u"left by an older program"),
+                          makeFilm(4, u"c"), makeFilm(5, u"d"), makeFilm(6, u"partial")});
     testing::truncateFile(films(), 4 * 31888 + 50);
     showRow(2 * 31888);  // film 4
     ASSERT_TRUE(table.deleteRow(filter));
-    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 5, 6}));
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 0, 5, 6}));
     const auto bytes = testing::readBytes(films());
-    ASSERT_EQ(bytes.size(), 3u * 31888);
+    ASSERT_EQ(bytes.size(), 4u * 31888);
     const FilmRecord partial = makeFilm(6, u"partial");
-    EXPECT_EQ(std::memcmp(bytes.data() + 2 * 31888, &partial, 50), 0);
-    EXPECT_TRUE(std::all_of(bytes.begin() + 2 * 31888 + 50, bytes.end(),
+    EXPECT_EQ(std::memcmp(bytes.data() + 3 * 31888, &partial, 50), 0);
+    EXPECT_TRUE(std::all_of(bytes.begin() + 3 * 31888 + 50, bytes.end(),
                             [](unsigned char b) { return b == 0; }));
+    // And the row with id 0 itself can be deleted.
+    showRow(31888);
+    ASSERT_TRUE(table.deleteRow(filter));
+    EXPECT_EQ(filmIds(films()), (std::vector<std::int32_t>{2, 5, 6}));
 }
 
 TEST_F(FilmTableTest, DeleteRefusesInFilterModeWithAMessage) {

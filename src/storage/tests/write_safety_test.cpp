@@ -1,7 +1,7 @@
 // What writes do when the system refuses them, and when two processes share a database.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,8 +185,14 @@ TEST_F(WriteSafetyTest, TwoProcessesAppendingNeverIssueTheSameId) {
 
 TEST_F(WriteSafetyTest, TheLockIsHeldForTheOperationOnlyAndNests) {
     const auto locked_elsewhere = [&] {
-        const int fd = ::open(database.paths().file(DataFile::Header).c_str(), O_RDONLY);
-        const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        // Another descriptor's view, as another program has it.
+        const int fd = ::open(database.paths().file(DataFile::Header).c_str(), O_RDWR);
+        struct flock range {};
+        range.l_type = F_WRLCK;
+        range.l_whence = SEEK_SET;
+        range.l_start = 0;
+        range.l_len = 1;
+        const bool busy = ::fcntl(fd, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
         ::close(fd);
         return busy;
     };

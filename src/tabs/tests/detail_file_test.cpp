@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 
 #include "tabs/tests/detail_test_support.h"
@@ -35,11 +36,17 @@ struct LiteralSave {
             file.resize(std::max(file.size(), offset + row_size), 0);
             std::copy(row.begin(), row.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
         };
-        const auto id_at = [&](std::size_t offset) {
-            unsigned char id[4] = {};
+        const auto head_at = [&](std::size_t offset) {
+            std::array<unsigned char, 8> head{};
             std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                        std::min<std::size_t>(4, file.size() - offset), id);
-            return detail_file::rowId(id);
+                        std::min<std::size_t>(8, file.size() - offset), head.begin());
+            return head;
+        };
+        const auto id_at = [&](std::size_t offset) {
+            return detail_file::rowId(head_at(offset).data());
+        };
+        const auto film_at = [&](std::size_t offset) {
+            return detail_file::rowFilmId(head_at(offset).data());
         };
         const std::size_t start_length = file.size();
         // The pending new row is only ever appended, never matched against stored rows.
@@ -57,7 +64,8 @@ struct LiteralSave {
                 break;
             }
             for (std::size_t p = 0; i < matched && p < start_length; p += row_size) {
-                if (id_at(p) == detail_file::rowId(entries[i].data())) {
+                if (id_at(p) == detail_file::rowId(entries[i].data()) &&
+                    film_at(p) == detail_file::rowFilmId(entries[i].data())) {
                     write_at(p, entries[i]);
                 }
             }
@@ -99,6 +107,9 @@ Bytes randomRow(std::mt19937& random, std::size_t row_size, std::int32_t id) {
         row[row_size - 1 - k] = static_cast<unsigned char>(byte(random));
     }
     std::memcpy(row.data(), &id, 4);
+    // One of two films, so that rows of one `ID` and of another film meet in a table.
+    const std::int32_t film = std::uniform_int_distribution<int>(7, 8)(random);
+    std::memcpy(row.data() + 4, &film, 4);
     return row;
 }
 
@@ -237,7 +248,7 @@ TEST(DetailFileRows, APartialLastRowCountsAndReadsAsPaddedWithZeros) {
     EXPECT_EQ(film3, (Bytes{8, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST(DetailFileRows, DeleteDropsEveryMarkedRowAndPadsAKeptPartialRow) {
+TEST(DetailFileRows, DeleteKeepsEveryOtherRowAndPadsAKeptPartialRow) {
     testing::TempFolder folder;
     const std::size_t row_size = 12;
     const Bytes bytes = {1, 0, 0, 0, 7, 0, 0, 0, 'a', 'a', 'a', 'a',  //
@@ -249,15 +260,17 @@ TEST(DetailFileRows, DeleteDropsEveryMarkedRowAndPadsAKeptPartialRow) {
     ASSERT_TRUE(detail_file::deleteRowAt(folder / "t", row_size, 24, [&](const unsigned char* row) {
         kept.emplace_back(row, row + row_size);
     }));
+    // The row with ID 0 stays: it is listed and edited like any other.
     const Bytes expected = {1, 0, 0, 0, 7, 0, 0, 0, 'a', 'a', 'a', 'a',  //
+                            0, 0, 0, 0, 7, 0, 0, 0, 'b', 'b', 'b', 'b',  //
                             4, 0, 0, 0, 7, 0, 0, 0, 0,   0,   0,   0};
     EXPECT_EQ(testing::readBytes(folder / "t"), expected);
-    ASSERT_EQ(kept.size(), 2u);
-    EXPECT_EQ(kept[1], Bytes(expected.begin() + 12, expected.end()));
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[2], Bytes(expected.begin() + 24, expected.end()));
     EXPECT_FALSE(std::filesystem::exists(folder / "t0"));
 
     // Offsets that are not the start of a row change nothing.
-    for (std::uint64_t offset : {std::uint64_t{5}, std::uint64_t{24}, std::uint64_t{1200}}) {
+    for (std::uint64_t offset : {std::uint64_t{5}, std::uint64_t{36}, std::uint64_t{1200}}) {
         EXPECT_FALSE(detail_file::deleteRowAt(folder / "t", row_size, offset, {}));
     }
     EXPECT_EQ(testing::readBytes(folder / "t"), expected);

@@ -176,11 +176,13 @@ TEST_F(DetailTableTest, LoadRowsListsOneFilmsRowsInFileOrderIdZeroIncluded) {
     cast.loadRows(8);
     EXPECT_EQ(cast.listedRows(), 0u);
 
-    // The row with ID 0 goes with the next delete in its table, whichever row that removes.
+    // The row with ID 0 stays when another row goes, and goes when it is deleted itself.
     cast.loadRows(9);
     ASSERT_TRUE(cast.deleteRow(0, 9));  // "b"
+    EXPECT_EQ(castFileIds(), (std::vector<std::int32_t>{1, 3, 0, 5}));
+    EXPECT_EQ(column(cast, 0), (std::vector<std::u16string>{u"d", u"e"}));
+    ASSERT_TRUE(cast.deleteRow(0, 9));  // "d"
     EXPECT_EQ(castFileIds(), (std::vector<std::int32_t>{1, 3, 5}));
-    EXPECT_EQ(column(cast, 0), (std::vector<std::u16string>{u"e"}));
 }
 
 TEST_F(DetailTableTest, SaveRewritesMatchingRowsInPlaceAndAppendsTheNewRow) {

@@ -261,10 +261,17 @@ void DetailListEditor::runCommand(const std::function<void()>& command) {
 }
 
 void DetailListEditor::newRow() {
-    runCommand([this] { m_table.newRow(m_context.film_id()); });
+    runCommand([this] {
+        if (!m_table.newRow(m_context.film_id())) {
+            m_context.write_refused();
+        }
+    });
 }
 
 void DetailListEditor::editRow() {
+    if (!m_rowControlsEnabled) {
+        return;  // no film, or nothing can be stored: nothing to edit
+    }
     setEditing(true);
     const std::optional<std::size_t> row = firstSelectedRow();
     if (!row) {
@@ -294,7 +301,11 @@ void DetailListEditor::confirmRow() {
 }
 
 void DetailListEditor::saveRows() {
-    runCommand([this] { m_table.saveRows(); });
+    runCommand([this] {
+        if (!m_table.saveRows()) {
+            m_context.write_refused();
+        }
+    });
 }
 
 void DetailListEditor::deleteRow() {
@@ -307,7 +318,7 @@ void DetailListEditor::deleteRow() {
 
 bool DetailListEditor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-        if (m_table.rowCount() > 0) {
+        if (m_table.rowCount() > 0 && m_rowControlsEnabled) {
             editRow();
         }
         return true;

@@ -28,6 +28,8 @@ struct PageContext {
     DetailTables& details;
     std::function<std::int32_t()> film_id;
     UiService& ui;
+    // Told when a list's write was refused without a word (the database cannot be written now).
+    std::function<void()> write_refused = [] {};
 };
 
 // Where a film-record box stands in a page's grid: its row, and the pair of grid columns
