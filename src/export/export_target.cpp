@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/random.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -281,6 +283,24 @@ int createUniqueFile(const fs::path& folder, const std::string& prefix, mode_t m
     return -1;
 }
 
+// Removes what exports to this name that were killed half way left behind: files of the
+// temporary name's shape, untouched for ten minutes (a running export writes its own all along).
+void removeStaleTemporaries(const fs::path& folder, const std::string& prefix) {
+    constexpr std::time_t kStale = 10 * 60;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + kRandomLetters || name.rfind(prefix, 0) != 0) {
+            continue;
+        }
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == ::geteuid() && std::time(nullptr) - info.st_mtime > kStale) {
+            ::unlink(it->path().c_str());
+        }
+    }
+}
+
 fs::path temporaryFilesFolder() {
     const char* folder = std::getenv("TMPDIR");
     return folder != nullptr && *folder != '\0' ? fs::path(folder) : fs::path("/tmp");
@@ -393,8 +413,9 @@ ExportTarget::ExportTarget(const DatabasePaths& database, const std::filesystem:
     if (regular && keeps_owner_and_links) {
         // A new file gets the usual permissions; one that replaces a file stays private until
         // it takes that file's permissions, which may be narrower.
-        m_build = createUniqueFile(m_target.parent_path(), temporaryPrefix(m_target.filename()),
-                                   m_exists ? 0600 : 0666, m_temp);
+        const std::string prefix = temporaryPrefix(m_target.filename());
+        removeStaleTemporaries(m_target.parent_path(), prefix);
+        m_build = createUniqueFile(m_target.parent_path(), prefix, m_exists ? 0600 : 0666, m_temp);
         if (m_build >= 0) {
             m_way = Way::Replace;
             return;
@@ -491,7 +512,7 @@ void ExportTarget::commit() {
             copyIntoTargetPath();
             return;
         case Way::Descriptor:
-            copyInto(m_descriptor, S_ISREG(m_old.st_mode));
+            copyInto(m_descriptor, S_ISREG(m_old.st_mode), false);
             return;
     }
 }
@@ -535,8 +556,9 @@ void ExportTarget::replaceTarget() {
 
 void ExportTarget::copyIntoTargetPath() {
     const bool regular = S_ISREG(m_old.st_mode);
-    // A FIFO's open waits for its reader, as a program writing into a pipe does.
-    const int flags = regular ? O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC : O_WRONLY | O_CLOEXEC;
+    // A FIFO's open waits for its reader, as a program writing into a pipe does. A regular file
+    // is not emptied when opened: it is written over and cut to length once the room is sure.
+    const int flags = regular ? O_WRONLY | O_NOFOLLOW | O_CLOEXEC : O_WRONLY | O_CLOEXEC;
     int out = -1;
     do {
         out = ::open(m_target.c_str(), flags);
@@ -548,7 +570,10 @@ void ExportTarget::copyIntoTargetPath() {
                               " do zapisu: " + reasonOf(error) + ". " + untouchedNote());
     }
     try {
-        copyInto(out, regular);
+        if (regular) {
+            reserveRoom(out);
+        }
+        copyInto(out, regular, regular);
     } catch (...) {
         ::close(out);
         throw;
@@ -561,7 +586,26 @@ void ExportTarget::copyIntoTargetPath() {
     }
 }
 
-void ExportTarget::copyInto(int out, bool regular_file) {
+void ExportTarget::reserveRoom(int out) {
+    // A file-size limit and a full disk are found out before a byte of the old file changes.
+    rlimit limit{};
+    int error = 0;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        m_size > limit.rlim_cur) {
+        error = EFBIG;
+    } else if (m_size > 0 &&
+               ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(m_size)) != 0 &&
+               errno != EOPNOTSUPP && errno != ENOSYS && errno != EINTR) {
+        error = errno;
+    }
+    if (error != 0) {
+        throw ExportError(ExportError::Kind::CannotWrite, "Nie można zapisać pliku eksportu " +
+                                                              m_label + ": " + reasonOf(error) +
+                                                              ". " + untouchedNote());
+    }
+}
+
+void ExportTarget::copyInto(int out, bool regular_file, bool over_a_file) {
     try {
         PipeSignalHeld held;
         std::vector<char> buffer(
@@ -582,6 +626,9 @@ void ExportTarget::copyInto(int out, bool regular_file) {
             }
             writeAll(out, buffer.data(), static_cast<std::size_t>(got));
             offset += static_cast<std::uint64_t>(got);
+        }
+        if (over_a_file && ::ftruncate(out, static_cast<off_t>(m_size)) != 0) {
+            fail(errno);  // a longer old file keeps no tail of its own
         }
         if (regular_file && ::fsync(out) != 0) {
             fail(errno);

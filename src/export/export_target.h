@@ -65,7 +65,12 @@ private:
     };
 
     void createBuildFile();
-    void copyInto(int out, bool regular_file);
+    // Makes sure the whole export fits into the regular file `out` (file-size limit, free
+    // space) before anything of it is changed; throws ExportError, with the file untouched.
+    void reserveRoom(int out);
+    // Copies the finished export into `out` from its position; `over_a_file` (written from its
+    // start) cuts the file to the export's length afterwards.
+    void copyInto(int out, bool regular_file, bool over_a_file);
     void copyIntoTargetPath();
     void replaceTarget();
 

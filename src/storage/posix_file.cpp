@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "storage/file_error.h"
@@ -304,10 +306,26 @@ void discardTemporary(const std::filesystem::path& temp) {
 
 }  // namespace
 
+namespace {
+
+// ".<name>.ordavo-" and six random letters, beside `target`.
+std::filesystem::path uniqueTemporaryNameFor(const std::filesystem::path& target) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937_64 random{std::random_device{}()};
+    std::string name = "." + target.filename().string() + ".ordavo-";
+    for (int i = 0; i < 6; ++i) {
+        name += kLetters[random() % (sizeof kLetters - 1)];
+    }
+    return target.parent_path() / name;
+}
+
+}  // namespace
+
 void replaceFile(const std::filesystem::path& target,
                  const std::function<void(PosixFile& temp)>& write,
-                 const std::function<void(ReplaceStep)>& step_hook) {
-    const std::filesystem::path temp_path = temporaryNameFor(target);
+                 const std::function<void(ReplaceStep)>& step_hook, TemporaryName naming) {
+    std::filesystem::path temp_path =
+        naming == TemporaryName::Fixed ? temporaryNameFor(target) : uniqueTemporaryNameFor(target);
     const auto step = [&](ReplaceStep s) {
         if (step_hook) {
             step_hook(s);
@@ -316,13 +334,19 @@ void replaceFile(const std::filesystem::path& target,
     // A leftover of an interrupted replacement goes first; the new temporary file is created
     // exclusively, so no link planted under its name is followed. A folder in the way is named
     // as it is, since the user has to move it; any other failure is the target's.
-    if (::unlink(temp_path.c_str()) != 0) {
-        const int error = errno;
-        if (error != ENOENT) {
-            throw FileError(error == EISDIR ? temp_path : target, FileOperation::Write, error);
+    if (naming == TemporaryName::Fixed) {
+        if (::unlink(temp_path.c_str()) != 0) {
+            const int error = errno;
+            if (error != ENOENT) {
+                throw FileError(error == EISDIR ? temp_path : target, FileOperation::Write, error);
+            }
+        } else if (g_events) {
+            g_events->removed(temp_path);
         }
-    } else if (g_events) {
-        g_events->removed(temp_path);
+    } else {
+        for (int attempt = 0; attempt < 16 && ::access(temp_path.c_str(), F_OK) == 0; ++attempt) {
+            temp_path = uniqueTemporaryNameFor(target);  // taken: another name
+        }
     }
     try {
         {
@@ -351,7 +375,9 @@ void replaceFile(const std::filesystem::path& target,
 void copyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target) {
     PosixFile in(source, PosixFile::Mode::Read);
     const std::uint64_t length = in.size();
-    replaceFile(target, [&](PosixFile& out) { out.copyFrom(in, 0, 0, length); });
+    // Beside covers of any name, "<name>0" may be another cover: a name of its own.
+    replaceFile(
+        target, [&](PosixFile& out) { out.copyFrom(in, 0, 0, length); }, {}, TemporaryName::Unique);
 }
 
 }  // namespace ordavo

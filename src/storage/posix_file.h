@@ -97,13 +97,18 @@ void syncFolder(const std::filesystem::path& folder);
 // The points of a file replacement, in order; the step hook lets tests stop a replacement there.
 enum class ReplaceStep { TempWritten, TempSynced, Renamed };
 
-// Replaces `target` as one atomic step: `write` fills a temporary file "<target>0" beside the
-// target, which is then flushed and renamed over the target, and the folder is flushed. At every
-// instant either the old or the new content is under the target's name. A leftover temporary file
-// is overwritten; on failure the temporary file is removed and the target is untouched.
+// The temporary name a replacement writes under: "<target>0" (a database file's, fixed so that a
+// leftover is found and removed), or ".<name>.ordavo-XXXXXX", which can be nobody else's.
+enum class TemporaryName { Fixed, Unique };
+
+// Replaces `target` as one atomic step: `write` fills a temporary file beside the target, which
+// is then flushed and renamed over the target, and the folder is flushed. At every instant
+// either the old or the new content is under the target's name. A leftover "<target>0" is
+// removed first; on failure the temporary file is removed and the target is untouched.
 void replaceFile(const std::filesystem::path& target,
                  const std::function<void(PosixFile& temp)>& write,
-                 const std::function<void(ReplaceStep)>& step_hook = {});
+                 const std::function<void(ReplaceStep)>& step_hook = {},
+                 TemporaryName naming = TemporaryName::Fixed);
 
 // Copies `source` to `target` through replaceFile, so `target` is either absent/old or complete.
 void copyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target);

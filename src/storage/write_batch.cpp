@@ -179,10 +179,12 @@ void WriteBatch::commit(const std::function<void(Step)>& stop) {
         if (is_new) {
             syncFolder(m_paths.database_folder);  // its name, too, must survive a cut
         }
-    } catch (const FileError&) {
+    } catch (const FileError& error) {
         tryMarkDone(record_path, true);
         failed();
-        throw;
+        // The user knows the table being written, not the record.
+        throw FileError(m_paths.file(m_writes.front().file), error.operation(),
+                        error.errorNumber());
     }
     step(Step::RecordWritten);
 

@@ -13,6 +13,7 @@
 
 #include "app/tests/main_window_fixture.h"
 #include "storage/database_lock.h"
+#include "tabs/tests/detail_test_support.h"
 
 namespace ordavo {
 namespace {
@@ -43,9 +44,9 @@ TEST_F(MainWindowSafetyTest, LeavingAChangedFilmAsksWhetherToStoreIt) {
         const char* shown_after;  // title in the form
         const char* stored;       // title of the first film in the file
     };
-    for (const Case& c : {Case{Answer::Yes, "Miś", "Rejs wersja 2"},
-                          Case{Answer::No, "Miś", "Rejs"},
-                          Case{Answer::Cancel, "Rejs wersja 2", "Rejs"}}) {
+    for (const Case& c :
+         {Case{Answer::Yes, "Miś", "Rejs wersja 2"}, Case{Answer::No, "Miś", "Rejs"},
+          Case{Answer::Cancel, "Rejs wersja 2", "Rejs"}}) {
         std::filesystem::remove_all(db());
         makeDatabase({u"Rejs", u"Miś"});
         ui = FakeUiService{};
@@ -57,7 +58,8 @@ TEST_F(MainWindowSafetyTest, LeavingAChangedFilmAsksWhetherToStoreIt) {
         ui.onAsk = [this] { deactivate(); };
         click("nextButton");
         ASSERT_EQ(ui.questions.size(), 1u);
-        EXPECT_EQ(ui.questions[0].first, QStringLiteral("Zapisać zmiany w filmie „Rejs wersja 2”?"));
+        EXPECT_EQ(ui.questions[0].first,
+                  QStringLiteral("Zapisać zmiany w filmie „Rejs wersja 2”?"));
         EXPECT_EQ(text("titleEdit"), QString::fromUtf8(c.shown_after));
         EXPECT_EQ(storedTitle(0), QString::fromUtf8(c.stored).toStdU16String());
         ui.onAsk = {};
@@ -96,7 +98,8 @@ TEST_F(MainWindowSafetyTest, ARefusalBoxStoresWhatWasTypedFirst) {
     typeTitle(QStringLiteral(" (kopia)"));
     click("deleteButton");
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].first, QStringLiteral("W trybie sortowanym nie można usuwać rekordów."));
+    EXPECT_EQ(ui.messages[0].first,
+              QStringLiteral("W trybie sortowanym nie można usuwać rekordów."));
     EXPECT_EQ(storedTitle(0), u"Rejs (kopia)");
     EXPECT_EQ(storedIds(), (std::vector<std::int32_t>{2, 3}));
 
@@ -177,7 +180,8 @@ TEST_F(MainWindowSafetyTest, ASecondCopyOnlyReadsAndStoresNothing) {
     activate();
     EXPECT_EQ(dialog->access(), DatabaseAccess::ReadOnly);
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_TRUE(ui.messages[0].first.contains("otwarta w innej uruchomionej kopii programu Ordavo"));
+    EXPECT_TRUE(
+        ui.messages[0].first.contains("otwarta w innej uruchomionej kopii programu Ordavo"));
     EXPECT_EQ(text("titleEdit"), QStringLiteral("Rejs – poprawiony w pierwszej kopii"));
     EXPECT_TRUE(find<QLineEdit>("titleEdit")->isReadOnly());
     for (const char* button : {"newButton", "saveButton", "deleteButton", "frontOpenButton",
@@ -397,6 +401,81 @@ TEST_F(MainWindowSafetyTest, TheFolderPromptStandsWholeInsideTheFolderDialog) {
     EXPECT_TRUE(real.chooseFolder(nullptr, QString::fromUtf8(kOpenDatabasePrompt)).isEmpty());
     EXPECT_EQ(shown, QString::fromUtf8(kOpenDatabasePrompt));
     EXPECT_TRUE(fits);
+}
+
+TEST_F(MainWindowSafetyTest, TakWhoseStoreFailsStaysOnTheFilmWithWhatWasTyped) {
+    makeDatabase({u"Rejs", u"Miś"});
+    open();
+    activate();
+    typeTitle(QStringLiteral(" – poprawiony"));
+    {
+        testing::FileSizeLimit limit(1000);  // the disk is full
+        ui.answers = {Answer::Yes};
+        click("nextButton");
+        ui.answers = {Answer::Yes};
+        dialog->close();
+    }
+    ASSERT_EQ(ui.questions.size(), 2u);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0].second, kFileErrorTitle);
+    EXPECT_TRUE(ui.messages[0].first.contains(pathToQString(db() / "KR_PDB.kr")));
+    EXPECT_FALSE(ui.messages[0].first.contains(QStringLiteral("KR.redo")));
+    EXPECT_TRUE(dialog->isVisible());  // not closed
+    EXPECT_EQ(text("titleEdit"), QStringLiteral("Rejs – poprawiony"));
+    EXPECT_EQ(counter(), Counter("1", "2"));
+    EXPECT_EQ(storedTitle(0), u"Rejs");
+    ui.answers = {Answer::Yes};
+    dialog->close();
+    EXPECT_EQ(storedTitle(0), u"Rejs – poprawiony");
+}
+
+TEST_F(MainWindowSafetyTest, AHeaderReplacedBehindTheWindowStopsItWritingAndSaysSo) {
+    makeDatabase({u"Rejs"});
+    open();
+    activate();
+    // A copy tool puts a new KR.kr in place (copy, then rename over it).
+    std::filesystem::copy_file(db() / "KR.kr", root.path() / "KR.kr.new");
+    std::filesystem::rename(root.path() / "KR.kr.new", db() / "KR.kr");
+    const auto before = testing::readBytes(db() / "KR_PDB.kr");
+    typeTitle(QStringLiteral("!"));
+    click("saveButton");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_TRUE(ui.messages[0].first.contains(QStringLiteral("został zastąpiony")));
+    EXPECT_EQ(dialog->access(), DatabaseAccess::ReadOnly);
+    EXPECT_FALSE(find<QPushButton>("saveButton")->isEnabled());
+    deactivate();
+    EXPECT_EQ(testing::readBytes(db() / "KR_PDB.kr"), before);
+    EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+TEST_F(MainWindowSafetyTest, ARowEditorOfAReadOnlyWindowDoesNotOpen) {
+    makeDatabase({u"Rejs"});
+    testing::appendRows(db() / "KR_OB.kr", std::vector<Obsada>{testing::makeRow<Obsada>(1, 2)});
+    testing::truncateFile(db() / "KR.kr", 20);  // read-only
+    open();
+    QTableView* cast = find<QTableView>("castList");
+    cast->selectRow(0);
+    QTest::mouseDClick(cast->viewport(), Qt::LeftButton, Qt::NoModifier,
+                       cast->visualRect(cast->model()->index(0, 0)).center());
+    EXPECT_FALSE(find<QPushButton>("castConfirmButton")->isEnabled());
+    EXPECT_FALSE(find<QLineEdit>("castRoleEdit")->isEnabled());
+}
+
+TEST_F(MainWindowSafetyTest, ASuggestionPickedFromTheListIsAChange) {
+    makeDatabase({u"Rejs", u"Miś"});
+    open();
+    auto* genre = find<QComboBox>("genreCombo");
+    genre->setCurrentIndex(2);
+    emit genre->activated(2);  // what a click on the third suggestion does
+    click("nextButton");
+    EXPECT_EQ(ui.questions.size(), 1u);
+}
+
+TEST_F(MainWindowSafetyTest, UsunWithNoFilmSaysNothing) {
+    open();
+    click("deleteButton");
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(counter(), Counter("0", "0"));
 }
 
 }  // namespace

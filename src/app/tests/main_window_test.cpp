@@ -18,7 +18,6 @@
 namespace ordavo {
 namespace {
 
-
 TEST_F(MainWindowTest, FirstStartInAnEmptyFolderShowsAnEmptyDatabase) {
     CKinokratDlg& window = open();
     EXPECT_FALSE(window.startupFailed());
@@ -246,6 +245,22 @@ TEST_F(CoverTest, AnAttachedCoverIsCopiedStoredAndStretched) {
     click("frontRemoveButton");
     EXPECT_FALSE(front()->hasImage());
     EXPECT_TRUE(std::filesystem::exists(db() / "covers/front.png"));  // the copy stays
+}
+
+TEST_F(CoverTest, ACoverNamedLikeAnotherCoversTemporaryFileStays) {
+    makeDatabase({u"Rejs", u"Miś"});
+    open();
+    const QString png = image("a/front.png", QSize(40, 40), Qt::green);
+    std::filesystem::rename(qStringToPath(png), qStringToPath(png + "0"));
+    ui.files.push_back(png + "0");
+    click("frontOpenButton");
+    click("nextButton");
+    ui.files.push_back(image("b/front.png", QSize(40, 40), Qt::blue));
+    click("frontOpenButton");
+    EXPECT_TRUE(std::filesystem::exists(db() / "covers/front.png0"));
+    EXPECT_TRUE(std::filesystem::exists(db() / "covers/front.png"));
+    click("previousButton");
+    EXPECT_EQ(front()->image().pixelColor(5, 5), QColor(Qt::green));
 }
 
 TEST_F(CoverTest, ASecondImageOfTheSameNameDoesNotReplaceTheFirst) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <algorithm>
 #include <csignal>
 #include <cstring>
@@ -744,6 +746,39 @@ TEST_F(ExportTargetTest, AFileThatARenameWouldChangeIsWrittenInPlace) {
         std::filesystem::remove(second_name);
         std::filesystem::remove(output);
     }
+}
+
+TEST_F(ExportTargetTest, AnExportWrittenInPlaceThatCannotFitLeavesTheFileAsItWas) {
+    addFilms({fullFilm(2), fullFilm(3)});
+    const std::filesystem::path second_name = root / "druga-nazwa.csv";
+    testing::writeText(output, "wczorajszy kompletny eksport");
+    std::filesystem::create_hard_link(output, second_name);  // so it is written in place
+    {
+        testing::FileSizeLimit limit(20000);  // less than the export
+        const auto failure = exportTo(output);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->first, ExportError::Kind::CannotWrite) << failure->second;
+    }
+    EXPECT_EQ(fileText(), "wczorajszy kompletny eksport");
+    EXPECT_EQ(statOf(output).st_nlink, 2u);
+}
+
+TEST_F(ExportTargetTest, WhatAKilledExportLeftBesideTheTargetGoesLater) {
+    addFilms({makeFilm(2, u"Rejs")});
+    const std::string name = "." + output.filename().string() + ".ordavo-";
+    const std::filesystem::path stale = root / (name + "abcdef");
+    const std::filesystem::path recent = root / (name + "ghijkl");
+    const std::filesystem::path other = root / ".inny.csv.ordavo-abcdef";
+    for (const auto& path : {stale, recent, other}) {
+        testing::writeText(path, "część");
+    }
+    const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    std::filesystem::last_write_time(stale, hour_ago);
+    std::filesystem::last_write_time(other, hour_ago);
+    EXPECT_EQ(exportTo(output), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(recent));  // may be another export running now
+    EXPECT_TRUE(std::filesystem::exists(other));   // another target's
 }
 
 TEST_F(ExportTargetTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlace) {

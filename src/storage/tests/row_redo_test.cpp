@@ -182,6 +182,19 @@ TEST_F(WriteBatchTest, AFailedCommandIsCutBackAndNeverFinishedLater) {
     }
     EXPECT_TRUE(failed);
     EXPECT_EQ(testing::readBytes(films()), pattern(kFilmRowSize, 5));  // no half row
+    {
+        // A record that does not fit itself: the error names the table, not the record.
+        testing::FileSizeLimit limit(1000);
+        WriteBatch append(database.paths());
+        append.add(DataFile::Films, kFilmRowSize, filmRow.data(), filmRow.size());
+        try {
+            append.commit();
+            ADD_FAILURE() << "no error";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.path(), films());
+            EXPECT_EQ(error.errorNumber(), EFBIG);
+        }
+    }
     EXPECT_FALSE(hasPendingRedo(database.paths()));
     EXPECT_FALSE(database.recoverInterruptedWrites());
     EXPECT_EQ(testing::readBytes(films()), pattern(kFilmRowSize, 5));

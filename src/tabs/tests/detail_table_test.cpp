@@ -162,6 +162,28 @@ TEST_F(DetailTableTest, ANewRowWhoseIdAnotherProgramStoredMeanwhileIsOnlyAppende
     EXPECT_EQ(column(cast, 0), std::vector<std::u16string>{u"obcy"});
 }
 
+TEST_F(DetailTableTest, ASaveNeverWritesOverAnotherFilmsRowOfTheSameId) {
+    // Rows marked 0 by an older program, and an ID written twice by another one.
+    testing::appendRows(castFile(),
+                        std::vector<Obsada>{castRow(0, 2, u"pierwszy"), castRow(0, 3, u"obcy"),
+                                            castRow(5, 3, u"obcy 5"), castRow(5, 2, u"mój 5")});
+    const Bytes before = testing::readBytes(castFile());
+    cast.loadRows(2);
+    cast.saveRows();  // nothing changed: nothing written
+    EXPECT_EQ(testing::readBytes(castFile()), before);
+    editAndConfirm(cast, 0, [](auto& texts) { texts[0] = u"zmieniony"; });
+    editAndConfirm(cast, 1, [](auto& texts) { texts[0] = u"mój zmieniony"; });
+    cast.saveRows();
+    cast.loadRows(3);
+    EXPECT_EQ(column(cast, 0), (std::vector<std::u16string>{u"obcy", u"obcy 5"}));
+    cast.loadRows(2);
+    EXPECT_EQ(column(cast, 0), (std::vector<std::u16string>{u"zmieniony", u"mój zmieniony"}));
+    // A delete takes the shown film's row of that ID, not the first in the file.
+    ASSERT_TRUE(cast.deleteRow(1, 2));
+    cast.loadRows(3);
+    EXPECT_EQ(column(cast, 0), (std::vector<std::u16string>{u"obcy", u"obcy 5"}));
+}
+
 TEST_F(DetailTableTest, LoadRowsListsOneFilmsRowsInFileOrderIdZeroIncluded) {
     testing::appendRows(castFile(), std::vector<Obsada>{castRow(1, 7, u"a"), castRow(2, 9, u"b"),
                                                         castRow(3, 7, u"c"), castRow(0, 9, u"d"),
