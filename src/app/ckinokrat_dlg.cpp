@@ -192,6 +192,13 @@ void CKinokratDlg::takeDatabase() {
     }
 }
 
+void CKinokratDlg::letGoOfDatabase() {
+    if (m_access == DatabaseAccess::Writable) {
+        // Everything written goes into the tables for good, and the redo record is emptied.
+        guarded([this] { m_database.checkpoint(); });
+    }
+}
+
 void CKinokratDlg::applyAccess() {
     const bool writable = m_access == DatabaseAccess::Writable;
     m_form.setReadOnly(!writable);
@@ -218,6 +225,7 @@ void CKinokratDlg::openDatabase() {
         // of its film may be written into the new one.
         m_filter = FilterState{};
         m_filterIndicator->hide();
+        letGoOfDatabase();
         m_database.useHold(nullptr);
         m_hold.reset();
         m_access = DatabaseAccess::Unusable;
@@ -666,6 +674,7 @@ void CKinokratDlg::done(int result) {
         }
         m_closing = true;
         m_rules.stop();
+        letGoOfDatabase();
     }
     QDialog::done(result);
 }

@@ -125,6 +125,8 @@ private:
     void takeDatabase();
     // Shows what the window may do: read-only boxes, disabled buttons, the title.
     void applyAccess();
+    // Before the window closes or opens another database: a checkpoint of what it wrote.
+    void letGoOfDatabase();
     // Stores the shown film: over its row when one is held, otherwise as a new film when
     // `as_new_when_empty` or the user typed. False when it was refused or failed (told).
     bool storeShownFilm(bool as_new_when_empty);

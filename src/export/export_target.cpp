@@ -417,6 +417,9 @@ ExportTarget::ExportTarget(const DatabasePaths& database, const std::filesystem:
         removeStaleTemporaries(m_target.parent_path(), prefix);
         m_build = createUniqueFile(m_target.parent_path(), prefix, m_exists ? 0600 : 0666, m_temp);
         if (m_build >= 0) {
+            if (FileEvents* events = fileEvents()) {
+                events->created(m_temp);
+            }
             m_way = Way::Replace;
             return;
         }
@@ -463,8 +466,10 @@ ExportTarget::~ExportTarget() {
     if (m_build >= 0) {
         ::close(m_build);
     }
-    if (!m_temp.empty()) {
-        ::unlink(m_temp.c_str());
+    if (!m_temp.empty() && ::unlink(m_temp.c_str()) == 0) {
+        if (FileEvents* events = fileEvents()) {
+            events->removed(m_temp);
+        }
     }
 }
 
@@ -490,6 +495,9 @@ std::string ExportTarget::untouchedNote() const {
 void ExportTarget::append(const void* data, std::size_t size) {
     try {
         writeAll(m_build, static_cast<const char*>(data), size);
+        if (FileEvents* events = fileEvents(); events && m_way == Way::Replace) {
+            events->wrote(m_temp, m_size, data, size);
+        }
     } catch (const SystemFailure& failure) {
         std::string where;
         if (m_way != Way::Replace) {
@@ -537,8 +545,14 @@ void ExportTarget::replaceTarget() {
         if (::fsync(m_build) != 0) {
             fail(errno);
         }
+        if (FileEvents* events = fileEvents()) {
+            events->synced(m_temp);
+        }
         if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
             fail(errno);
+        }
+        if (FileEvents* events = fileEvents()) {
+            events->renamed(m_temp, m_target);
         }
     } catch (const SystemFailure& failure) {
         throw ExportError(ExportError::Kind::CannotWrite,

@@ -141,6 +141,13 @@ bool Database::versionMatches() const {
     return readText(header.version) == kDatabaseVersion;
 }
 
+void Database::checkpoint() {
+    const DatabaseLock lock(m_paths);
+    if (fileSetState() == DatabaseState::Intact && mayWrite()) {
+        settleRedo(m_paths);
+    }
+}
+
 bool Database::heldElsewhere() const {
     return DatabaseHold::heldElsewhere(m_paths);
 }

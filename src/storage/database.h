@@ -72,6 +72,9 @@ public:
     // the database may be written. False for a missing or short header.
     bool versionMatches() const;
 
+    // Flushes whatever the program wrote into the files and empties the redo record (see
+    // write_batch.h), as when the program lets go of the database. Takes the database lock.
+    void checkpoint();
     // Whether another running copy of the program holds the database (see DatabaseHold).
     bool heldElsewhere() const;
     // The hold of the program that runs for as long as the database is open (the window), or

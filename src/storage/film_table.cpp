@@ -280,6 +280,7 @@ void FilmTable::compact(std::uint64_t dropped_row) {
             copier.finish();
         },
         m_stepHook);
+    old_table.closeInBackground();  // the replaced table's blocks are freed meanwhile
     m_ids = std::move(kept);
     m_idsValidity.recordOwnWrite(stampOf(PosixFile(path, PosixFile::Mode::Read)));
 }

@@ -9,6 +9,9 @@
 #include <csignal>
 #include <random>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "storage/file_error.h"
@@ -81,6 +84,18 @@ PosixFile::PosixFile(std::filesystem::path path, Mode mode) : m_path(std::move(p
         } else {
             g_events->created(m_path);
         }
+    }
+}
+
+void PosixFile::closeInBackground() {
+    const int fd = std::exchange(m_fd, -1);
+    if (fd < 0) {
+        return;
+    }
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd);  // no thread to be had: close it here
     }
 }
 

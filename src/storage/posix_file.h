@@ -64,6 +64,10 @@ public:
     // Flushes the file's data, and its length when it changed, to the storage device (cheaper
     // than sync() for a file written in place).
     void dataSync();
+    // Closes the descriptor on another thread. The last close of a large file that a rename has
+    // replaced frees its blocks, which takes a while and need not hold up the command; nothing
+    // of the file is needed any more. The object holds no file afterwards.
+    void closeInBackground();
     // Copies `size` bytes from `source` at `from` to this file at `to`, in the kernel where it can,
     // and starts writing the copied bytes to the device as it goes (the copy is to be flushed).
     void copyFrom(const PosixFile& source, std::uint64_t from, std::uint64_t to,

@@ -6,9 +6,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 
 #include "storage/file_error.h"
+#include "storage/file_stamp.h"
 #include "storage/posix_file.h"
 #include "storage/row_redo.h"
 
@@ -19,18 +21,23 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-// The layout of the record:
-//   magic "ORDREDO" NUL (8 bytes), version (u32), number of changes (u32), record length (u64);
+// The redo record is a log of the commands written since the files were last all flushed: one
+// entry per command, appended at its end. An entry:
+//   magic "ORDREDO" NUL (8 bytes), version (u32), number of changes (u32), entry length (u64),
+//   the log's epoch (u64), the entry's sequence number in it (u64, from 0);
 //   per change: data file (u32, its DataFile number), zero (u32), offset (u64), size (u64), the
 //   bytes;
 //   checksum (u64) over everything before it.
-// A record marked done has its magic zeroed.
+// The log is emptied (cut to 0 bytes) at a checkpoint, after every file written was flushed, and
+// the next entry begins a new epoch, so that an entry of an older epoch left behind a shorter one
+// is never taken for part of the log.
 constexpr unsigned char kMagic[8] = {'O', 'R', 'D', 'R', 'E', 'D', 'O', '\0'};
-constexpr std::uint32_t kVersion = 2;
-constexpr std::size_t kHeadSize = 8 + 4 + 4 + 8;
+constexpr std::uint32_t kVersion = 3;
+constexpr std::size_t kHeadSize = 8 + 4 + 4 + 8 + 8 + 8;
 constexpr std::size_t kChangeHeadSize = 4 + 4 + 8 + 8;
 constexpr std::size_t kChecksumSize = 8;
-constexpr unsigned char kDone[8] = {};
+// Past this length a commit ends with a checkpoint, which bounds the log and its replay.
+constexpr std::uint64_t kCheckpointLength = std::uint64_t{4} << 20;
 
 template <class T>
 void put(std::vector<unsigned char>& out, T value) {
@@ -52,72 +59,144 @@ struct RecordedChange {
     std::size_t size;
 };
 
-// The changes a record holds, pointing into `record`; nothing when it is torn, done or foreign.
-std::optional<std::vector<RecordedChange>> parseRecord(const std::vector<unsigned char>& record) {
-    const std::size_t size = record.size();
-    if (size < kHeadSize + kChecksumSize || std::memcmp(record.data(), kMagic, 8) != 0 ||
-        get<std::uint32_t>(record.data() + 8) != kVersion) {
+struct Entry {
+    std::uint64_t epoch;
+    std::uint64_t sequence;
+    std::size_t length;
+    std::vector<RecordedChange> changes;
+};
+
+// The entry at `at` of `log`, pointing into it; nothing when there is none (torn, foreign, the
+// end of the log).
+std::optional<Entry> parseEntry(const std::vector<unsigned char>& log, std::size_t at) {
+    if (log.size() - at < kHeadSize + kChecksumSize ||
+        std::memcmp(log.data() + at, kMagic, 8) != 0 ||
+        get<std::uint32_t>(log.data() + at + 8) != kVersion) {
         return std::nullopt;
     }
-    const auto length = get<std::uint64_t>(record.data() + 16);
-    if (length < kHeadSize + kChecksumSize || length > size) {
+    const unsigned char* entry = log.data() + at;
+    const auto length = get<std::uint64_t>(entry + 16);
+    if (length < kHeadSize + kChecksumSize || length > log.size() - at) {
         return std::nullopt;
     }
     const auto body = static_cast<std::size_t>(length) - kChecksumSize;
-    if (get<std::uint64_t>(record.data() + body) != redoChecksum(record.data(), body)) {
+    if (get<std::uint64_t>(entry + body) != redoChecksum(entry, body)) {
         return std::nullopt;
     }
-    const std::uint32_t count = get<std::uint32_t>(record.data() + 12);
-    std::vector<RecordedChange> changes;
-    std::size_t at = kHeadSize;
+    Entry parsed{get<std::uint64_t>(entry + 24),
+                 get<std::uint64_t>(entry + 32),
+                 static_cast<std::size_t>(length),
+                 {}};
+    const std::uint32_t count = get<std::uint32_t>(entry + 12);
+    std::size_t pos = kHeadSize;
     for (std::uint32_t k = 0; k < count; ++k) {
-        if (body - at < kChangeHeadSize) {
+        if (body - pos < kChangeHeadSize) {
             return std::nullopt;
         }
-        const auto file = get<std::uint32_t>(record.data() + at);
-        const auto offset = get<std::uint64_t>(record.data() + at + 8);
-        const auto bytes = get<std::uint64_t>(record.data() + at + 16);
-        at += kChangeHeadSize;
+        const auto file = get<std::uint32_t>(entry + pos);
+        const auto offset = get<std::uint64_t>(entry + pos + 8);
+        const auto bytes = get<std::uint64_t>(entry + pos + 16);
+        pos += kChangeHeadSize;
         constexpr auto kMaxOffset =
             static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-        if (file >= kDataFileCount || bytes > body - at || offset > kMaxOffset - bytes) {
+        if (file >= kDataFileCount || bytes > body - pos || offset > kMaxOffset - bytes) {
             return std::nullopt;
         }
-        changes.push_back({static_cast<DataFile>(file), offset, record.data() + at,
-                           static_cast<std::size_t>(bytes)});
-        at += static_cast<std::size_t>(bytes);
+        parsed.changes.push_back(
+            {static_cast<DataFile>(file), offset, entry + pos, static_cast<std::size_t>(bytes)});
+        pos += static_cast<std::size_t>(bytes);
     }
-    if (at != body) {
+    if (pos != body) {
         return std::nullopt;
     }
-    return changes;
+    return parsed;
 }
 
-// Records whose "done" mark this process has made durable, by path: a delete need not flush the
-// mark again until the next commit writes a record.
-std::set<std::filesystem::path>& settledRecords() {
-    static std::set<std::filesystem::path> settled;
-    return settled;
-}
-
-// Marks the record done; with `durably`, flushes the mark.
-void markDone(PosixFile& record, bool durably) {
-    record.writeAt(kDone, sizeof kDone, 0);
-    if (durably) {
-        record.dataSync();
-        settledRecords().insert(record.path());
+// The whole entries of the log, in order: from the first, those of its epoch in sequence.
+std::vector<Entry> parseLog(const std::vector<unsigned char>& log) {
+    std::vector<Entry> entries;
+    std::size_t at = 0;
+    while (const std::optional<Entry> entry = parseEntry(log, at)) {
+        if (!entries.empty() && (entry->epoch != entries.front().epoch ||
+                                 entry->sequence != entries.back().sequence + 1)) {
+            break;
+        }
+        if (entries.empty() && entry->sequence != 0) {
+            break;
+        }
+        entries.push_back(*entry);
+        at += entry->length;
     }
+    return entries;
 }
 
-// The same without failing: on the way out of a failure that is being reported.
-void tryMarkDone(const std::filesystem::path& path, bool durably) {
-    try {
-        PosixFile record(path, PosixFile::Mode::ReadWrite);
-        markDone(record, durably);
-    } catch (const FileError&) {
-        // A record that cannot be marked stays as it is: it holds only whole rows the command
-        // meant to write, so finishing it later leaves no row torn.
+std::vector<unsigned char> readAll(const PosixFile& file) {
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(file.size()));
+    bytes.resize(file.readAt(bytes.data(), bytes.size(), 0));
+    return bytes;
+}
+
+// What this process knows of a database's log between commands: where the next entry goes, in
+// which epoch, and which files its entries have written without a flush. Checked against the log
+// file before each use; another program's writes make it read the log again.
+struct LogState {
+    std::uint64_t epoch = 0;
+    std::uint64_t next_sequence = 0;
+    std::uint64_t length = 0;
+    std::set<DataFile> unflushed;
+    std::optional<FileStamp> stamp;  // of the log as this process left it; none: no log file
+};
+
+// The log file's stamp now; none when there is no log.
+std::optional<FileStamp> logStamp(const std::filesystem::path& path) {
+    if (!pathExists(path)) {
+        return std::nullopt;
     }
+    return stampOf(PosixFile(path, PosixFile::Mode::Read));
+}
+
+std::map<std::filesystem::path, LogState>& logStates() {
+    static std::map<std::filesystem::path, LogState> states;
+    return states;
+}
+
+std::uint64_t newEpoch() {
+    static std::mt19937_64 random{std::random_device{}()};
+    return random();
+}
+
+// Flushes every file the log's entries wrote and empties the log, durably: nothing in it is
+// needed any more.
+void checkpoint(const DatabasePaths& paths, LogState& state) {
+    for (DataFile file : state.unflushed) {
+        PosixFile(paths.file(file), PosixFile::Mode::ReadWrite).dataSync();
+    }
+    state.unflushed.clear();
+    if (pathExists(paths.redo_record)) {
+        PosixFile log(paths.redo_record, PosixFile::Mode::ReadWrite);
+        if (log.size() > 0) {
+            log.truncate(0);
+            log.dataSync();
+        }
+    }
+    state.epoch = newEpoch();
+    state.next_sequence = 0;
+    state.length = 0;
+    state.stamp = logStamp(paths.redo_record);
+}
+
+bool finishLog(const DatabasePaths& paths);
+
+// The log state of the database, valid for the log as it is now: read again (and the log
+// finished) when this process has none yet or another program changed the log.
+LogState& currentState(const DatabasePaths& paths) {
+    auto& states = logStates();
+    const auto found = states.find(paths.redo_record);
+    if (found != states.end() && found->second.stamp == logStamp(paths.redo_record)) {
+        return found->second;
+    }
+    finishLog(paths);
+    return states[paths.redo_record];
 }
 
 }  // namespace
@@ -132,6 +211,19 @@ void WriteBatch::commit() {
 }
 
 void WriteBatch::commit(const std::function<void(Step)>& stop) {
+    try {
+        commitSteps(stop);
+    } catch (const FileError&) {
+        throw;
+    } catch (...) {
+        // Cut short by something else than a file error: which of the files were written is not
+        // known any more, so the log is finished again before the next write, as after a kill.
+        logStates().erase(m_paths.redo_record);
+        throw;
+    }
+}
+
+void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
     const auto step = [&](Step reached) {
         if (stop) {
             stop(reached);
@@ -148,47 +240,66 @@ void WriteBatch::commit(const std::function<void(Step)>& stop) {
         }
         return;
     }
+    LogState& state = currentState(m_paths);
     std::size_t length = kHeadSize + kChecksumSize;
     for (const Change& change : m_writes) {
         length += kChangeHeadSize + change.bytes.size();
     }
-    std::vector<unsigned char> record;
-    record.reserve(length);
-    record.insert(record.end(), std::begin(kMagic), std::end(kMagic));
-    put(record, kVersion);
-    put(record, static_cast<std::uint32_t>(m_writes.size()));
-    put(record, static_cast<std::uint64_t>(length));
+    std::vector<unsigned char> entry;
+    entry.reserve(length);
+    entry.insert(entry.end(), std::begin(kMagic), std::end(kMagic));
+    put(entry, kVersion);
+    put(entry, static_cast<std::uint32_t>(m_writes.size()));
+    put(entry, static_cast<std::uint64_t>(length));
+    put(entry, state.epoch);
+    put(entry, state.next_sequence);
     for (const Change& change : m_writes) {
-        put(record, static_cast<std::uint32_t>(change.file));
-        put(record, std::uint32_t{0});
-        put(record, change.offset);
-        put(record, static_cast<std::uint64_t>(change.bytes.size()));
-        record.insert(record.end(), change.bytes.begin(), change.bytes.end());
+        put(entry, static_cast<std::uint32_t>(change.file));
+        put(entry, std::uint32_t{0});
+        put(entry, change.offset);
+        put(entry, static_cast<std::uint64_t>(change.bytes.size()));
+        entry.insert(entry.end(), change.bytes.begin(), change.bytes.end());
     }
-    put(record, redoChecksum(record.data(), record.size()));
+    put(entry, redoChecksum(entry.data(), entry.size()));
 
-    // 1. The record, on the device before any file is touched.
-    const std::filesystem::path& record_path = m_paths.redo_record;
+    // 1. The entry, on the device before any file is touched: then the command is durable, as
+    // the log finishes it after any cut.
+    const std::filesystem::path& log_path = m_paths.redo_record;
+    const std::uint64_t at = state.length;
     try {
-        const bool is_new = !pathExists(record_path);
-        PosixFile out(record_path,
-                      is_new ? PosixFile::Mode::CreateNew : PosixFile::Mode::ReadWrite);
-        settledRecords().erase(record_path);
-        out.writeAt(record.data(), record.size(), 0);
-        out.dataSync();
+        const bool is_new = !pathExists(log_path);
+        PosixFile log(log_path, is_new ? PosixFile::Mode::CreateNew : PosixFile::Mode::ReadWrite);
+        try {
+            log.writeAt(entry.data(), entry.size(), at);
+            log.dataSync();
+        } catch (const FileError&) {
+            // The entry may reach the device later: cut it off, so that it never finishes the
+            // failed command. Failing that too, the next opening may finish it: it holds only
+            // whole rows the command meant to write.
+            try {
+                log.truncate(at);
+                log.dataSync();
+            } catch (const FileError&) {
+            }
+            throw;
+        }
         if (is_new) {
             syncFolder(m_paths.database_folder);  // its name, too, must survive a cut
         }
+        state.stamp = stampOf(log);
     } catch (const FileError& error) {
-        tryMarkDone(record_path, true);
+        state.length = at;
+        state.stamp = logStamp(log_path);
         failed();
-        // The user knows the table being written, not the record.
+        // The user knows the table being written, not the log.
         throw FileError(m_paths.file(m_writes.front().file), error.operation(),
                         error.errorNumber());
     }
+    state.length = at + entry.size();
+    ++state.next_sequence;
     step(Step::RecordWritten);
 
-    // 2. The changes, each file flushed once.
+    // 2. The changes, written; their files are flushed at the next checkpoint.
     std::map<DataFile, std::unique_ptr<PosixFile>> files;
     std::map<DataFile, std::uint64_t> old_lengths;
     try {
@@ -200,9 +311,11 @@ void WriteBatch::commit(const std::function<void(Step)>& stop) {
                 old_lengths[change.file] = file->size();
             }
             file->writeAt(change.bytes.data(), change.bytes.size(), change.offset);
+            state.unflushed.insert(change.file);
         }
     } catch (const FileError&) {
-        // Nothing half appended stays behind, and the record never finishes the failed command.
+        // Nothing half appended stays behind, and the log never finishes the failed command:
+        // its entry goes, durably.
         for (auto& [which, file] : files) {
             try {
                 if (file->size() > old_lengths[which]) {
@@ -211,36 +324,31 @@ void WriteBatch::commit(const std::function<void(Step)>& stop) {
             } catch (const FileError&) {
             }
         }
-        tryMarkDone(record_path, true);
-        failed();
-        throw;
-    }
-    try {
-        for (auto& [which, file] : files) {
-            file->dataSync();
+        try {
+            PosixFile log(log_path, PosixFile::Mode::ReadWrite);
+            log.truncate(at);
+            log.dataSync();
+            state.length = at;
+            --state.next_sequence;
+            state.stamp = stampOf(log);
+        } catch (const FileError&) {
+            logStates().erase(log_path);  // read the log again next time
         }
-    } catch (const FileError&) {
-        // A failed flush is not tried again as if it could succeed: the pages may be lost. The
-        // record stays whole, and the next opening writes the changes again.
         failed();
         throw;
     }
     step(Step::FilesWritten);
-
-    // 3. Done. The mark need not be flushed: the next commit overwrites the record, flushed,
-    // before it touches a file, and a table replaced whole settles it first.
-    try {
-        PosixFile out(record_path, PosixFile::Mode::ReadWrite);
-        markDone(out, false);
-    } catch (const FileError&) {
-        // The record stays whole: finishing it again writes what is there already.
+    if (state.length > kCheckpointLength) {
+        checkpoint(m_paths, state);
     }
     for (const auto& call : m_committed) {
         call();
     }
 }
 
-bool recoverRedo(const DatabasePaths& paths) {
+namespace {
+
+bool finishLog(const DatabasePaths& paths) {
     bool wrote = false;
     // Left beside a table by an older version of the program.
     for (DataFile file : kAllDataFiles) {
@@ -248,32 +356,43 @@ bool recoverRedo(const DatabasePaths& paths) {
             wrote = true;
         }
     }
-    if (!pathExists(paths.redo_record)) {
-        return wrote;
-    }
-    PosixFile record_file(paths.redo_record, PosixFile::Mode::ReadWrite);
-    std::vector<unsigned char> record(static_cast<std::size_t>(record_file.size()));
-    record.resize(record_file.readAt(record.data(), record.size(), 0));
-    if (record.size() < sizeof kMagic || std::memcmp(record.data(), kDone, sizeof kDone) == 0) {
-        return wrote;  // done
-    }
-    if (const auto changes = parseRecord(record)) {
+    LogState& state = logStates()[paths.redo_record];
+    state = LogState{};
+    if (pathExists(paths.redo_record)) {
+        std::vector<unsigned char> log;
+        {
+            const PosixFile log_file(paths.redo_record, PosixFile::Mode::Read);
+            log = readAll(log_file);
+        }
+        // Every whole entry is written again, in order: the same bytes at the same offsets, so
+        // writing an entry whose changes are there already does no harm.
         std::map<DataFile, std::unique_ptr<PosixFile>> files;
-        for (const RecordedChange& change : *changes) {
-            auto& file = files[change.file];
-            if (!file) {
-                file = std::make_unique<PosixFile>(paths.file(change.file),
-                                                   PosixFile::Mode::ReadWrite);
+        for (const Entry& entry : parseLog(log)) {
+            for (const RecordedChange& change : entry.changes) {
+                auto& file = files[change.file];
+                if (!file) {
+                    file = std::make_unique<PosixFile>(paths.file(change.file),
+                                                       PosixFile::Mode::ReadWrite);
+                }
+                file->writeAt(change.bytes, change.size, change.offset);
+                state.unflushed.insert(change.file);
+                wrote = true;
             }
-            file->writeAt(change.bytes, change.size, change.offset);
         }
-        for (auto& [which, file] : files) {
-            file->dataSync();
-        }
-        wrote = true;
     }
-    markDone(record_file, true);
+    checkpoint(paths, state);
     return wrote;
+}
+
+}  // namespace
+
+bool recoverRedo(const DatabasePaths& paths) {
+    const auto& states = logStates();
+    const auto found = states.find(paths.redo_record);
+    if (found != states.end() && found->second.stamp == logStamp(paths.redo_record)) {
+        return false;  // the log holds only this process's commands, whose writes are done
+    }
+    return finishLog(paths);
 }
 
 bool hasPendingRedo(const DatabasePaths& paths) {
@@ -285,18 +404,15 @@ bool hasPendingRedo(const DatabasePaths& paths) {
     if (!pathExists(paths.redo_record)) {
         return false;
     }
-    const PosixFile record_file(paths.redo_record, PosixFile::Mode::Read);
-    std::vector<unsigned char> record(static_cast<std::size_t>(record_file.size()));
-    record.resize(record_file.readAt(record.data(), record.size(), 0));
-    return parseRecord(record).has_value();
+    const PosixFile log(paths.redo_record, PosixFile::Mode::Read);
+    return !parseLog(readAll(log)).empty();
 }
 
 void settleRedo(const DatabasePaths& paths) {
-    if (settledRecords().contains(paths.redo_record) || !pathExists(paths.redo_record)) {
-        return;
+    LogState& state = currentState(paths);
+    if (state.length > 0 || !state.unflushed.empty()) {
+        checkpoint(paths, state);
     }
-    PosixFile record(paths.redo_record, PosixFile::Mode::ReadWrite);
-    markDone(record, true);
 }
 
 }  // namespace ordavo

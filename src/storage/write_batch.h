@@ -12,16 +12,17 @@ namespace ordavo {
 
 // The writes of one command into the database's files (rows written in place or appended, the
 // header's counter), made durable together so that neither a kill nor a power cut leaves a row
-// half written, and a command returns only once what it wrote is on the device.
+// half written, and a command returns only once what it wrote would survive a cut.
 //
-// commit() writes every change into the database's redo record ("KR.redo") with one write,
-// flushes it, then writes the changes into their files, flushes each file written, and marks the
-// record done (without a flush: the next commit overwrites the record, flushed, before it writes
-// any row, and a table replaced by a delete first makes the mark durable, see settleRedo). A
-// record found whole later (a kill or power cut during the writes) is written into the files
-// again — the same bytes at the same offsets, so doing it twice does no harm — by recoverRedo,
-// when the database is opened and before it is next written. A torn record (cut during its own
-// write, before any file was touched) is only marked done.
+// The database's redo record ("KR.redo") is a log of the commands written since every file was
+// last flushed. commit() appends the command's changes to it as one entry with one write and
+// flushes it — from then on the command survives any cut — and then writes the changes into
+// their files without flushing them. Once the log has grown past a few megabytes, and before a
+// table is replaced as a whole (settleRedo), a checkpoint flushes every file written and empties
+// the log. After a kill or power cut, recoverRedo writes every whole entry into its files again
+// — the same bytes at the same offsets, so an entry whose changes are there already does no harm
+// — flushes them and empties the log; an entry torn by the cut was never followed by a change
+// to a file, and is dropped with everything after it.
 class WriteBatch {
 public:
     explicit WriteBatch(const DatabasePaths& paths) : m_paths(paths) {}
@@ -39,16 +40,17 @@ public:
     void onFailed(std::function<void()> failed) { m_failed.push_back(std::move(failed)); }
 
     // Writes everything durably (see above); nothing to do for an empty batch. Call under the
-    // database lock. On failure throws FileError: a file that was appended to is cut back to its
-    // old length and the record is marked done durably, so that the failed command is never
-    // finished later — except when only the last flush of a file failed: then the record stays,
-    // and the next opening writes the command's changes again.
+    // database lock. On failure throws FileError naming the first file written: a file that was
+    // appended to is cut back to its old length and the command's entry is cut off the log,
+    // durably, so that the failed command is never finished later.
     void commit();
     // The same, stopped by a test at a step: `stop` is called after the step and may throw.
     enum class Step { RecordWritten, FilesWritten };
     void commit(const std::function<void(Step)>& stop);
 
 private:
+    void commitSteps(const std::function<void(Step)>& stop);
+
     struct Change {
         DataFile file;
         std::uint64_t offset;
@@ -61,20 +63,22 @@ private:
     std::vector<std::function<void()>> m_failed;
 };
 
-// Finishes a command that a kill or power cut interrupted: a whole record is written into its
-// files, which are flushed, and then marked done durably; a torn one is marked done. Returns
-// whether any file was written (whatever was derived from the files must be read again). Also
-// finishes a record left by an older version of the program beside a table. Call under the
-// database lock, when a database is opened and before anything is read for a write. Throws
-// FileError (the record then stays, to be finished next time).
+// Finishes the commands of a log this process did not write itself (left by a killed program, a
+// power cut, or another program): every whole entry is written into its files, they are flushed
+// and the log is emptied. Returns whether any file was written (whatever was derived from the
+// files must be read again). Also finishes a record left by an older version of the program
+// beside a table. Does nothing for a log that holds only this process's own commands. Call under
+// the database lock, when a database is opened and before anything is read for a write. Throws
+// FileError (the log then stays, to be finished next time).
 bool recoverRedo(const DatabasePaths& paths);
 
-// Whether a record that recoverRedo would write lies in the database (a command cut short).
+// Whether the log holds commands whose changes a kill or power cut may have left unwritten or
+// unflushed (finished when the database is next opened).
 bool hasPendingRedo(const DatabasePaths& paths);
 
-// Makes sure no record can ever be written into the files again, durably: called before a table
-// is replaced as a whole (a delete's compaction), after whose rename an old record's offsets would
-// point into other rows. Throws FileError.
+// A checkpoint (every file written flushed, the log emptied, durably): before a table is replaced
+// as a whole, after whose rename an entry's offsets would point into other rows, and when the
+// program lets go of a database. Call under the database lock. Throws FileError.
 void settleRedo(const DatabasePaths& paths);
 
 }  // namespace ordavo

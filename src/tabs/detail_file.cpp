@@ -270,7 +270,7 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
     // crash then leaves the table as it was or without the row. A row marked 0 in place would
     // stay listed with ID 0 and, stored last, would make the next New issue ID 1 a second time.
     // Opened for writing, though only read, so that a read-only table refuses the delete.
-    const PosixFile old_table(table, PosixFile::Mode::ReadWrite);
+    PosixFile old_table(table, PosixFile::Mode::ReadWrite);
     if (offset % row_size != 0 || offset >= old_table.size()) {
         return false;
     }
@@ -297,6 +297,7 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
             copier.finish();
         },
         step_hook);
+    old_table.closeInBackground();  // the replaced table's blocks are freed meanwhile
     if (index) {
         index->assign(std::move(kept_rows));
         index->noteOwnWrite(PosixFile(table, PosixFile::Mode::Read));

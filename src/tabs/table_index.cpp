@@ -79,6 +79,9 @@ std::vector<std::uint32_t> TableIndex::rowsOfFilm(std::int32_t film_id) const {
 
 void TableIndex::setRow(std::size_t row, std::int32_t id, std::int32_t film_id) {
     const auto index = static_cast<std::uint32_t>(row);
+    if (row < m_rows.size() && m_rows[row] == std::pair(id, film_id)) {
+        return;  // a row rewritten with its own ID and film: the keys stay where they are
+    }
     if (row < m_rows.size()) {
         erase(m_byId, {m_rows[row].first, index});
         erase(m_byFilm, {m_rows[row].second, index});

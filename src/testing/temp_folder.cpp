@@ -1,6 +1,7 @@
 #include "testing/temp_folder.h"
 
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "storage/database.h"
 #include "storage/posix_file.h"
 #include "storage/write_batch.h"
 
@@ -164,6 +166,25 @@ void leaveKilledRowWrite(const std::filesystem::path& table, std::uint64_t offse
     } catch (const Killed&) {
     }
     PosixFile(table, PosixFile::Mode::ReadWrite).writeAt(row.data(), written, offset);
+}
+
+void openInAnotherProgram(const DatabasePaths& paths) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        RecordingSink sink;
+        Database database(paths, sink);
+        try {
+            database.recoverInterruptedWrites();
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error("the other program could not open the database");
+    }
 }
 
 std::vector<unsigned char> filmBytes(const FilmRecord& film) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "storage/database_paths.h"
 #include "storage/film_record.h"
 #include "storage/message_sink.h"
 #include "storage/page_handover.h"
@@ -92,6 +93,10 @@ std::vector<std::int32_t> filmIds(const std::filesystem::path& table);
 // the table.
 void leaveKilledRowWrite(const std::filesystem::path& table, std::uint64_t offset,
                          const std::vector<unsigned char>& row, std::size_t written);
+// Opens the database at `paths` in another process, as the program opens one (finishing any
+// command a kill or power cut left in the redo record), and waits for it to end.
+void openInAnotherProgram(const DatabasePaths& paths);
+
 // The bytes of a film row.
 std::vector<unsigned char> filmBytes(const FilmRecord& film);
 

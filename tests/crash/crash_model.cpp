@@ -426,11 +426,7 @@ DatabaseImage readImage(const fs::path& folder, std::vector<std::string>* missin
             continue;
         }
         if (name == kRedoRecordName) {
-            // Always there once a command was written; a record only while one is unfinished.
-            if (hasPendingRedo(buildPaths(folder))) {
-                image.redo_records.push_back(name);
-            }
-            continue;
+            continue;  // the log of the commands since the last checkpoint
         }
         const bool temporary =
             !name.empty() && name.back() == '0' && known.contains(name.substr(0, name.size() - 1));
@@ -441,8 +437,10 @@ DatabaseImage readImage(const fs::path& folder, std::vector<std::string>* missin
             const std::string name = entry.path().filename().string();
             if (!entry.is_regular_file()) {
                 image.strangers.push_back("covers/" + name);
-            } else if (name.back() == '0') {
-                image.leftovers.push_back("covers/" + name);  // no cover name ends in 0
+            } else if (name.back() == '0' ||
+                       (name.front() == '.' && name.find(".ordavo-") != std::string::npos)) {
+                // A copy cut short: no cover of the model has such a name.
+                image.leftovers.push_back("covers/" + name);
             } else {
                 image.covers[name] = coverFileOf(readFile(entry.path()));
             }

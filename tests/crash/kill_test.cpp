@@ -243,6 +243,9 @@ int run(const Options& options) {
             const std::size_t finished = reopened.recoverInterruptedWrites() ? 1 : 0;
             tally.redo_finished += finished;
             tally.redo_dropped += records - std::min(records, finished);
+            if (hasPendingRedo(paths)) {
+                faults.push_back("the redo record still holds commands after the opening");
+            }
         }
 
         // Replay the completed commands on the model; check the one cut short.

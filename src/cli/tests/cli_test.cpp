@@ -64,6 +64,7 @@ protected:
         testing::appendFilms(file(DataFile::Films), {makeFilm(2, u"Noc nad Wisłą"),
                                                      makeFilm(3, u"Rejs"), makeFilm(5, u"Wiśnie")});
         addCast({castRow(1, 2, u"Jan"), castRow(2, 3, u"Stanisław Tym")});
+        database.checkpoint();  // as the program leaves a database it closes
     }
 
     std::filesystem::path file(DataFile which) const { return database.paths().file(which); }

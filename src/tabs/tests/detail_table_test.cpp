@@ -590,6 +590,7 @@ TEST_F(DetailTableTest, ASaveCutShortIsFinishedBeforeTheNextWriteOfItsTableOrByO
             testing::leaveKilledRowWrite(castFile(), killed.offset, row, kWritten);
             next.run();
 
+            database.checkpoint();
             EXPECT_FALSE(hasPendingRedo(database.paths()));
             EXPECT_EQ(std::filesystem::file_size(castFile()) % kRow, 0u);
             const std::vector<std::int32_t> stored = castFileIds();
