@@ -45,12 +45,6 @@ Bytes rowAt(const Bytes& table, std::size_t row) {
     return bytes;
 }
 
-std::int32_t idOf(const Bytes& row) {
-    std::int32_t id;
-    std::memcpy(&id, row.data(), sizeof id);
-    return id;
-}
-
 Bytes readTable(const std::filesystem::path& path) {
     PosixFile file(path, PosixFile::Mode::Read);
     Bytes bytes(file.size());
