@@ -55,7 +55,7 @@ void BM_SaveRowsAllTables(benchmark::State& state) {
     std::mt19937 random(2);
     f.loadAll(f.randomFilm(random));
     for (auto _ : state) {
-        WriteBatch batch(f.database.paths());
+        WriteBatch batch(f.database);
         for (DetailList list : kSaveOrder)
             f.details.saveRows(list, 0, batch);
         batch.commit();

@@ -67,7 +67,9 @@ DatabaseHeader newDatabaseHeader() {
 }
 
 Database::Database(DatabasePaths paths, MessageSink& messages)
-    : m_paths(std::move(paths)), m_messages(messages) {}
+    : m_paths(std::move(paths)), m_messages(messages) {
+    m_keepers.reset(m_paths);
+}
 
 DatabaseState Database::checkFileSet() const {
     std::string message;
@@ -390,7 +392,7 @@ bool Database::importFromWorkingFolder() {
 
 std::optional<std::int32_t> Database::issueFilmId(std::int32_t largest_taken) {
     const DatabaseLock lock(m_paths);
-    WriteBatch batch(m_paths);
+    WriteBatch batch(*this);
     const std::optional<std::int32_t> id = reserveFilmId(largest_taken, batch);
     batch.commit();
     return id;

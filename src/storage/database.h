@@ -7,6 +7,7 @@
 
 #include "storage/database_header.h"
 #include "storage/database_paths.h"
+#include "storage/table_keeper.h"
 
 namespace ordavo {
 
@@ -54,7 +55,11 @@ public:
     void setPaths(DatabasePaths paths) {
         m_paths = std::move(paths);
         ++m_generation;
+        m_keepers.reset(m_paths);
     }
+    // The keeper of what the program knows about one of the database's files (see
+    // table_keeper.h).
+    TableKeeper& keeper(DataFile file) { return m_keepers.of(file); }
     // Changes with every setPaths, so that what was read from one database (a film's detail
     // rows) is never written into the next.
     std::uint64_t generation() const { return m_generation; }
@@ -123,6 +128,7 @@ public:
 private:
     DatabasePaths m_paths;
     std::uint64_t m_generation = 0;
+    TableKeepers m_keepers;
     const DatabaseHold* m_hold = nullptr;
     MessageSink& m_messages;
 };

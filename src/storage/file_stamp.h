@@ -39,6 +39,8 @@ public:
     void recordOwnWrite(const FileStamp& stamp);
     // Whether what was derived from the file still matches a file with stamp `current`.
     bool trusts(const FileStamp& current) const;
+    // Whether the file had stamp `current` when last read or written, racy or not.
+    bool matches(const FileStamp& current) const { return m_stamp && *m_stamp == current; }
     void forget() { m_stamp.reset(); }
 
     // How close to a read a modification may lie before the read counts as racy: a file system

@@ -9,7 +9,6 @@
 #include "storage/database_lock.h"
 #include "storage/filter_state.h"
 #include "storage/message_sink.h"
-#include "storage/own_writes.h"
 #include "storage/page_handover.h"
 #include "storage/row_copier.h"
 #include "storage/text_field.h"
@@ -46,34 +45,55 @@ RecordCounter filterCounter(const FilterState& filter) {
 }
 
 FilmTable::FilmTable(Database& database, PageHandover& pages)
-    : m_database(database), m_pages(pages), m_current(zeroFilmRecord()) {}
+    : m_database(database), m_pages(pages), m_current(zeroFilmRecord()) {
+    m_database.keeper(DataFile::Films).attach(m_ids);
+}
+
+FilmTable::~FilmTable() {
+    m_database.keeper(DataFile::Films).detach(m_ids);
+}
 
 void FilmTable::emptyCurrent() {
     emptyFilmRecord(m_current);
     m_holdsRow = false;
 }
 
-const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
-    FileStamp stamp = stampOf(table);
-    if (m_idsValidity.trusts(stamp)) {
-        return m_ids;
+void FilmTable::Ids::rowsWritten(const PosixFile& table, std::span<const std::uint64_t> rows) {
+    for (const std::uint64_t row : rows) {
+        if (row > ids.size()) {
+            built = false;  // a write past the end: the table is read again
+            return;
+        }
+        const std::int32_t id = readRowId(table, row * kRowSize);
+        if (row == ids.size()) {
+            ids.push_back(id);
+        } else {
+            ids[row] = id;
+        }
     }
-    // Only the ids are read, one small read per row; the table is written meanwhile by nobody
-    // we know of, and a change during the read shows in the stamp taken after it.
+}
+
+const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
+    TableKeeper& keeper = m_database.keeper(DataFile::Films);
+    const std::lock_guard lock(keeper.mutex());
+    if (keeper.validate(table) && m_ids.built) {
+        return m_ids.ids;
+    }
+    // Only the ids are read, one small read per row; a change during the read shows in the
+    // stamp taken after it.
     for (;;) {
+        const FileStamp before = stampOf(table);
         const std::int64_t started = nowNs();
-        const auto length = static_cast<std::uint64_t>(stamp.size);
-        m_ids.clear();
-        m_ids.reserve(rowCount(length));
+        const auto length = static_cast<std::uint64_t>(before.size);
+        m_ids.ids.clear();
+        m_ids.ids.reserve(rowCount(length));
         for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
-            m_ids.push_back(readRowId(table, offset));
+            m_ids.ids.push_back(readRowId(table, offset));
         }
-        const FileStamp after = stampOf(table);
-        if (after == stamp) {
-            m_idsValidity.recordRead(after, started);
-            return m_ids;
+        if (keeper.recordRead(before, stampOf(table), started)) {
+            m_ids.built = true;
+            return m_ids.ids;
         }
-        stamp = after;
     }
 }
 
@@ -140,9 +160,7 @@ bool FilmTable::readRow(bool from_start) {
 }
 
 void FilmTable::finishInterruptedWrite() {
-    if (recoverRedo(m_database.paths())) {
-        m_idsValidity.forget();  // rows were written behind the ids' back
-    }
+    recoverRedo(m_database.paths());  // what it writes changes the stamp: the ids see it
 }
 
 bool FilmTable::updateRow() {
@@ -151,7 +169,7 @@ bool FilmTable::updateRow() {
         return false;
     }
     finishInterruptedWrite();
-    WriteBatch batch(m_database.paths());
+    WriteBatch batch(m_database);
     {
         const PosixFile table(m_database.paths().file(DataFile::Films), PosixFile::Mode::Read);
         if (!locateCurrentRow(table)) {
@@ -171,24 +189,6 @@ void FilmTable::addRowWrite(const PosixFile& table, std::uint64_t offset, WriteB
     rowIds(table);  // up to date before the write, so the write can simply be added to it
     clearUnusedUnits(m_current);
     batch.add(DataFile::Films, offset, &m_current, sizeof m_current);
-    const FileStamp before = stampOf(table);
-    const std::uint64_t row = offset / kRowSize;
-    const std::int32_t id = m_current.id;
-    batch.onCommitted([this, before, row, id] {
-        const std::filesystem::path& path = m_database.paths().file(DataFile::Films);
-        const FileStamp after = stampOf(PosixFile(path, PosixFile::Mode::Read));
-        if (row < m_ids.size()) {
-            m_ids[row] = id;
-            m_idsValidity.recordOwnWrite(after);
-        } else if (row == m_ids.size()) {
-            m_ids.push_back(id);
-            m_idsValidity.recordOwnWrite(after);
-        } else {
-            m_idsValidity.forget();  // a write past the end: the table is read again
-        }
-        OwnRowWrites::record(path, before, after, row);
-    });
-    batch.onFailed([this] { m_idsValidity.forget(); });
 }
 
 bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
@@ -202,7 +202,7 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
     // tables (restored from an older copy): a film never takes over another's detail rows.
     const std::vector<std::int32_t>& ids = rowIds(table);
     const std::int32_t largest_row_id = ids.empty() ? 0 : *std::max_element(ids.begin(), ids.end());
-    WriteBatch batch(m_database.paths());
+    WriteBatch batch(m_database);
     // The counter is in the same batch as the row: it is on the device before the row can be.
     const std::optional<std::int32_t> id =
         m_database.reserveFilmId(std::max(largest_row_id, m_pages.largestFilmId()), batch);
@@ -263,7 +263,6 @@ void FilmTable::compact(std::uint64_t dropped_row) {
     const std::vector<std::int32_t> ids = rowIds(old_table);
     std::vector<std::int32_t> kept;
     kept.reserve(ids.size());
-    m_idsValidity.forget();  // the table is about to be replaced
     replaceFile(
         path,
         [&](PosixFile& temp) {
@@ -281,8 +280,9 @@ void FilmTable::compact(std::uint64_t dropped_row) {
         },
         m_stepHook);
     old_table.closeInBackground();  // the replaced table's blocks are freed meanwhile
-    m_ids = std::move(kept);
-    m_idsValidity.recordOwnWrite(stampOf(PosixFile(path, PosixFile::Mode::Read)));
+    m_ids.ids = std::move(kept);
+    m_ids.built = true;
+    m_database.keeper(DataFile::Films).ownReplace(PosixFile(path, PosixFile::Mode::Read), &m_ids);
 }
 
 std::uint64_t FilmTable::tableLength() const {

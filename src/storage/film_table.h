@@ -7,6 +7,7 @@
 #include "storage/file_stamp.h"
 #include "storage/film_record.h"
 #include "storage/posix_file.h"
+#include "storage/table_keeper.h"
 
 namespace ordavo {
 
@@ -34,6 +35,9 @@ RecordCounter filterCounter(const FilterState& filter);
 class FilmTable {
 public:
     FilmTable(Database& database, PageHandover& pages);
+    ~FilmTable();
+    FilmTable(const FilmTable&) = delete;
+    FilmTable& operator=(const FilmTable&) = delete;
 
     FilmRecord& current() { return m_current; }
     const FilmRecord& current() const { return m_current; }
@@ -111,8 +115,15 @@ private:
     bool m_holdsRow = false;
     RecordCounter m_counter;
     std::function<void(ReplaceStep)> m_stepHook;
-    std::vector<std::int32_t> m_ids;
-    FileValidity m_idsValidity;
+    // The ids of the table's rows in order, a view of the film table's keeper.
+    class Ids final : public TableView {
+    public:
+        void drop() override { built = false; }
+        void rowsWritten(const PosixFile& table, std::span<const std::uint64_t> rows) override;
+        std::vector<std::int32_t> ids;
+        bool built = false;
+    };
+    Ids m_ids;
 };
 
 }  // namespace ordavo

@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 
+#include "storage/database.h"
 #include "storage/file_error.h"
 #include "storage/file_stamp.h"
 #include "storage/posix_file.h"
@@ -201,6 +202,8 @@ LogState& currentState(const DatabasePaths& paths) {
 
 }  // namespace
 
+WriteBatch::WriteBatch(Database& database) : m_paths(database.paths()), m_database(&database) {}
+
 void WriteBatch::add(DataFile file, std::uint64_t offset, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     m_writes.push_back({file, offset, std::vector<unsigned char>(bytes, bytes + size)});
@@ -302,6 +305,8 @@ void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
     // 2. The changes, written; their files are flushed at the next checkpoint.
     std::map<DataFile, std::unique_ptr<PosixFile>> files;
     std::map<DataFile, std::uint64_t> old_lengths;
+    std::map<DataFile, FileStamp> stamps_before;
+    std::map<DataFile, std::vector<std::uint64_t>> rows;
     try {
         for (const Change& change : m_writes) {
             auto& file = files[change.file];
@@ -309,11 +314,20 @@ void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
                 file = std::make_unique<PosixFile>(m_paths.file(change.file),
                                                    PosixFile::Mode::ReadWrite);
                 old_lengths[change.file] = file->size();
+                stamps_before[change.file] = stampOf(*file);
             }
             file->writeAt(change.bytes.data(), change.bytes.size(), change.offset);
             state.unflushed.insert(change.file);
+            if (!change.bytes.empty()) {
+                rows[change.file].push_back(change.offset / change.bytes.size());
+            }
         }
     } catch (const FileError&) {
+        if (m_database) {
+            for (const auto& [which, file] : files) {
+                m_database->keeper(which).forget();
+            }
+        }
         // Nothing half appended stays behind, and the log never finishes the failed command:
         // its entry goes, durably.
         for (auto& [which, file] : files) {
@@ -336,6 +350,12 @@ void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
         }
         failed();
         throw;
+    }
+    // What the program keeps of each file catches up with the rows written.
+    if (m_database) {
+        for (const auto& [which, file] : files) {
+            m_database->keeper(which).ownRowsWritten(stamps_before[which], *file, rows[which]);
+        }
     }
     step(Step::FilesWritten);
     if (state.length > kCheckpointLength) {

@@ -10,6 +10,8 @@
 
 namespace ordavo {
 
+class Database;
+
 // The writes of one command into the database's files (rows written in place or appended, the
 // header's counter), made durable together so that neither a kill nor a power cut leaves a row
 // half written, and a command returns only once what it wrote would survive a cut.
@@ -25,6 +27,9 @@ namespace ordavo {
 // to a file, and is dropped with everything after it.
 class WriteBatch {
 public:
+    // The files' keepers are told of every row written (see table_keeper.h).
+    explicit WriteBatch(Database& database);
+    // Without a database object, no keeper is told (a test's or a tool's writes).
     explicit WriteBatch(const DatabasePaths& paths) : m_paths(paths) {}
 
     // `size` bytes at `offset` of `file`, copied now. Changes to one file are written in the
@@ -58,6 +63,7 @@ private:
     };
 
     const DatabasePaths& m_paths;
+    Database* m_database = nullptr;
     std::vector<Change> m_writes;
     std::vector<std::function<void()>> m_committed;
     std::vector<std::function<void()>> m_failed;

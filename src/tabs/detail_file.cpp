@@ -100,7 +100,7 @@ std::int32_t lastFileRowId(const std::filesystem::path& table, std::size_t row_s
                            TableIndex* index) {
     const PosixFile file(table, PosixFile::Mode::Read);
     if (index) {
-        index->sync(file, row_size);
+        index->sync(file);
         return index->rows() == 0 ? 0 : index->id(index->rows() - 1);
     }
     const std::uint64_t rows = rowCount(file.size(), row_size);
@@ -112,7 +112,7 @@ std::vector<unsigned char> readFilmRows(const std::filesystem::path& table, std:
     const PosixFile file(table, PosixFile::Mode::Read);
     std::vector<unsigned char> rows;
     if (index) {
-        index->sync(file, row_size);
+        index->sync(file);
         const std::vector<std::uint32_t> found = index->rowsOfFilm(film_id);
         rows.resize(found.size() * row_size, 0);  // a partial row reads padded with zeros
         for (std::size_t k = 0; k < found.size(); ++k) {
@@ -140,7 +140,7 @@ SavePlan planSave(const std::filesystem::path& table, std::size_t row_size,
         return plan;
     }
     if (index) {
-        index->sync(file, row_size);
+        index->sync(file);
     }
     const auto entry = [&](std::size_t i) { return entries.data() + i * row_size; };
 
@@ -243,7 +243,7 @@ std::optional<std::uint64_t> findRow(const std::filesystem::path& table, std::si
                                      std::int32_t id, std::int32_t film_id, TableIndex* index) {
     const PosixFile file(table, PosixFile::Mode::Read);
     if (index) {
-        index->sync(file, row_size);
+        index->sync(file);
         for (const std::uint32_t row : index->rowsWithId(id)) {
             if (index->filmId(row) == film_id) {
                 return std::uint64_t{row} * row_size;
@@ -275,7 +275,7 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
         return false;
     }
     if (index) {
-        index->forget();  // the table is about to change under it; rebuilt below
+        index->keeper().forget();  // the table is about to change under it; rebuilt below
     }
     std::vector<std::pair<std::int32_t, std::int32_t>> kept_rows;
 
@@ -299,8 +299,7 @@ bool deleteRowAt(const std::filesystem::path& table, std::size_t row_size, std::
         step_hook);
     old_table.closeInBackground();  // the replaced table's blocks are freed meanwhile
     if (index) {
-        index->assign(std::move(kept_rows));
-        index->noteOwnWrite(PosixFile(table, PosixFile::Mode::Read));
+        index->replacedBy(PosixFile(table, PosixFile::Mode::Read), std::move(kept_rows));
     }
     return true;
 }

@@ -84,7 +84,10 @@ int columnWidth(const DetailLayout& layout, std::size_t column) {
 }
 
 DetailTable::DetailTable(const DetailLayout& layout, Database& database)
-    : m_layout(layout), m_database(database), m_loadedFrom(database.generation()) {}
+    : m_layout(layout),
+      m_database(database),
+      m_loadedFrom(database.generation()),
+      m_index(database.keeper(layout.file), layout.row_size) {}
 
 const std::filesystem::path& DetailTable::path() const {
     return m_database.paths().file(m_layout.file);
@@ -192,7 +195,7 @@ bool DetailTable::saveRows() {
     }
     const DatabaseLock lock(m_database.paths());
     recoverRedo(m_database.paths());  // an interrupted command first: it changes what is read
-    WriteBatch batch(m_database.paths());
+    WriteBatch batch(m_database);
     saveRowsInto(batch);
     batch.commit();
     return true;
@@ -209,34 +212,18 @@ void DetailTable::saveRowsInto(WriteBatch& batch) {
     const detail_file::SavePlan plan = detail_file::planSave(
         path(), m_layout.row_size, entries, new_row_pending, detail_file::kSizeLimit, &m_index);
     const std::size_t row_size = m_layout.row_size;
-    struct IndexedRow {
-        std::size_t row;
-        std::int32_t id;
-        std::int32_t film_id;
-    };
-    std::vector<IndexedRow> indexed;
     for (const auto& [entry, offset] : plan.writes) {
-        const unsigned char* bytes = entries.data() + entry * row_size;
-        batch.add(m_layout.file, offset, bytes, row_size);
-        indexed.push_back({static_cast<std::size_t>(offset / row_size), detail_file::rowId(bytes),
-                           detail_file::rowFilmId(bytes)});
+        batch.add(m_layout.file, offset, entries.data() + entry * row_size, row_size);
     }
-    const bool wrote = !plan.writes.empty();
-    batch.onCommitted([this, plan, indexed = std::move(indexed), wrote] {
-        if (wrote) {
-            for (const IndexedRow& row : indexed) {
-                m_index.setRow(row.row, row.id, row.film_id);
-            }
-            m_index.noteOwnWrite(PosixFile(path(), PosixFile::Mode::Read));
-        }
-        new_row_pending = plan.outcome.new_row_pending;
-        if (plan.outcome.stopped_at_limit) {
+    // The index catches up with the rows written through the table's keeper.
+    batch.onCommitted([this, outcome = plan.outcome] {
+        new_row_pending = outcome.new_row_pending;
+        if (outcome.stopped_at_limit) {
             m_database.messages().showMessage(kFileFullMessage, kFileFullTitle);
         } else {
             m_unsaved = false;
         }
     });
-    batch.onFailed([this] { m_index.forget(); });
 }
 
 bool DetailTable::newRow(std::int32_t film_id) {
@@ -361,7 +348,7 @@ std::int32_t DetailTable::lastFileRowId() const {
 
 std::optional<std::int32_t> DetailTable::nextRowId() const {
     const PosixFile file(path(), PosixFile::Mode::Read);
-    m_index.sync(file, m_layout.row_size);
+    m_index.sync(file);
     const std::int32_t largest = std::max(m_index.largestId().value_or(0), 0);
     if (largest == std::numeric_limits<std::int32_t>::max()) {
         return std::nullopt;
@@ -371,7 +358,7 @@ std::optional<std::int32_t> DetailTable::nextRowId() const {
 
 std::int32_t DetailTable::largestFilmId() const {
     const PosixFile file(path(), PosixFile::Mode::Read);
-    m_index.sync(file, m_layout.row_size);
+    m_index.sync(file);
     return std::max(m_index.largestFilmId().value_or(0), 0);
 }
 

@@ -7,25 +7,58 @@
 
 namespace ordavo {
 
-void TableIndex::sync(const PosixFile& file, std::size_t row_size) {
-    FileStamp stamp = stampOf(file);
-    while (!m_validity.trusts(stamp)) {
+TableIndex::TableIndex(TableKeeper& keeper, std::size_t row_size)
+    : m_keeper(keeper), m_rowSize(row_size) {
+    m_keeper.attach(*this);
+}
+
+TableIndex::~TableIndex() {
+    m_keeper.detach(*this);
+}
+
+void TableIndex::sync(const PosixFile& file) {
+    const std::lock_guard lock(m_keeper.mutex());
+    if (m_keeper.validate(file) && m_built) {
+        return;
+    }
+    for (;;) {
+        const FileStamp before = stampOf(file);
         const std::int64_t started = nowNs();
         m_rows.clear();
         m_rows.shrink_to_fit();
         m_rows.reserve(static_cast<std::size_t>(
-            detail_file::rowCount(static_cast<std::uint64_t>(stamp.size), row_size)));
-        detail_file::forEachRow(file, row_size, [&](std::uint64_t, const unsigned char* row) {
+            detail_file::rowCount(static_cast<std::uint64_t>(before.size), m_rowSize)));
+        detail_file::forEachRow(file, m_rowSize, [&](std::uint64_t, const unsigned char* row) {
             m_rows.emplace_back(detail_file::rowId(row), detail_file::rowFilmId(row));
         });
         rebuildKeys();
-        const FileStamp after = stampOf(file);
-        if (after == stamp) {
-            m_validity.recordRead(after, started);
+        if (m_keeper.recordRead(before, stampOf(file), started)) {
+            m_built = true;
             return;  // racy or not, what was read is right for now
         }
-        stamp = after;  // changed while being read: read it again
+        // changed while being read: read it again
     }
+}
+
+void TableIndex::rowsWritten(const PosixFile& table, std::span<const std::uint64_t> rows) {
+    if (!m_built) {
+        return;
+    }
+    for (const std::uint64_t row : rows) {
+        unsigned char head[8] = {};
+        table.readAt(head, sizeof head, row * m_rowSize);
+        setRow(static_cast<std::size_t>(row), detail_file::rowId(head),
+               detail_file::rowFilmId(head));
+    }
+}
+
+void TableIndex::replacedBy(const PosixFile& file,
+                            std::vector<std::pair<std::int32_t, std::int32_t>> rows) {
+    const std::lock_guard lock(m_keeper.mutex());
+    m_rows = std::move(rows);
+    rebuildKeys();
+    m_built = true;
+    m_keeper.ownReplace(file, this);
 }
 
 void TableIndex::rebuildKeys() {
@@ -96,15 +129,6 @@ void TableIndex::setRow(std::size_t row, std::int32_t id, std::int32_t film_id) 
     m_rows[row] = {id, film_id};
     insert(m_byId, {id, index});
     insert(m_byFilm, {film_id, index});
-}
-
-void TableIndex::assign(std::vector<std::pair<std::int32_t, std::int32_t>> rows) {
-    m_rows = std::move(rows);
-    rebuildKeys();
-}
-
-void TableIndex::noteOwnWrite(const PosixFile& file) {
-    m_validity.recordOwnWrite(stampOf(file));
 }
 
 }  // namespace ordavo

@@ -85,15 +85,14 @@ detail_file::SaveOutcome saveByPlan(const std::filesystem::path& table, std::siz
     const detail_file::SavePlan plan =
         detail_file::planSave(table, row_size, entries, pending, limit, index);
     PosixFile file(table, PosixFile::Mode::ReadWrite);
+    const FileStamp before = stampOf(file);
+    std::vector<std::uint64_t> rows;
     for (const auto& [entry, offset] : plan.writes) {
-        const unsigned char* row = entries.data() + entry * row_size;
-        file.writeAt(row, row_size, offset);
-        if (index) {
-            index->setRow(offset / row_size, detail_file::rowId(row), detail_file::rowFilmId(row));
-        }
+        file.writeAt(entries.data() + entry * row_size, row_size, offset);
+        rows.push_back(offset / row_size);
     }
-    if (index && !plan.writes.empty()) {
-        index->noteOwnWrite(file);
+    if (index && !rows.empty()) {
+        index->keeper().ownRowsWritten(before, file, rows);
     }
     return plan.outcome;
 }
@@ -212,8 +211,9 @@ TEST(DetailFileSave, OnePassGivesTheResultOfThePerEntryScans) {
 TEST(DetailFileSave, AKeptIndexGivesTheSameResultsAsReadingTheFile) {
     testing::TempFolder folder;
     std::mt19937 random(7);
-    TableIndex index;
     for (const std::size_t row_size : {std::size_t{12}, std::size_t{1412}}) {
+        TableKeeper keeper(folder / "KR_OB.kr");
+        TableIndex index(keeper, row_size);
         for (int c = 0; c < 300; ++c) {
             checkRandomSave(random, row_size, folder / "KR_OB.kr", &index);
             if (::testing::Test::HasFatalFailure()) {
