@@ -300,8 +300,10 @@ void BM_NewFilm_SqliteWal(benchmark::State& state) {
 void BM_Search_Ordavo(benchmark::State& state) {
     Ordavo f(films(state));
     std::size_t found = 0;
+    TableKeeper keeper(f.paths().file(DataFile::Films));
+    FilmSearch search(keeper);
     for (auto _ : state) {
-        found = SearchFilms(f.paths(), 0, kSearchPhrase).size();
+        found = search.search(0, kSearchPhrase).size();
     }
     state.counters["matches"] = static_cast<double>(found);
 }

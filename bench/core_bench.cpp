@@ -89,8 +89,9 @@ void BM_CopyCastTable_CpSync(benchmark::State& state) {
 
 void BM_SearchTitle(benchmark::State& state) {
     Fixture f(static_cast<int>(state.range(0)));
+    FilmSearch search(f.database.keeper(DataFile::Films));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(SearchFilms(f.database.paths(), 0, u"Wisłą"));
+        benchmark::DoNotOptimize(search.search(0, u"Wisłą"));
     }
 }
 
@@ -99,11 +100,12 @@ void BM_SearchTitle(benchmark::State& state) {
 void BM_SearchTitleAfterChange(benchmark::State& state) {
     Fixture f(static_cast<int>(state.range(0)));
     const std::filesystem::path films = f.database.paths().file(DataFile::Films);
+    FilmSearch search(f.database.keeper(DataFile::Films));
     for (auto _ : state) {
         state.PauseTiming();
         std::filesystem::last_write_time(films, std::filesystem::file_time_type::clock::now());
         state.ResumeTiming();
-        benchmark::DoNotOptimize(SearchFilms(f.database.paths(), 0, u"Wisłą"));
+        benchmark::DoNotOptimize(search.search(0, u"Wisłą"));
     }
 }
 
@@ -118,7 +120,8 @@ void BM_SearchTitleAfterOwnSave(benchmark::State& state) {
         f.database.paths().file(DataFile::Films),
         std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    SearchFilms(f.database.paths(), 0, u"Wisłą");
+    FilmSearch search(f.database.keeper(DataFile::Films));
+    search.search(0, u"Wisłą");
     for (auto _ : state) {
         state.PauseTiming();
         table.current_offset =
@@ -126,7 +129,7 @@ void BM_SearchTitleAfterOwnSave(benchmark::State& state) {
         table.readRow(false);
         table.updateRow();
         state.ResumeTiming();
-        benchmark::DoNotOptimize(SearchFilms(f.database.paths(), 0, u"Wisłą"));
+        benchmark::DoNotOptimize(search.search(0, u"Wisłą"));
     }
 }
 

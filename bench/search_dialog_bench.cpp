@@ -13,10 +13,10 @@
 
 #include "app/ui_service.h"
 #include "bench_support.h"
-#include "silent_ui.h"
 #include "database_generator.h"
 #include "search/film_search.h"
 #include "search/ui/wyszukiwarka.h"
+#include "silent_ui.h"
 #include "storage/database_paths.h"
 
 namespace ordavo::bench {
@@ -43,6 +43,8 @@ void BM_FieldListBrowsedWithTheArrowKey(benchmark::State& state) {
         buildPaths(cachedDatabase(cacheRoot(), static_cast<int>(state.range(0)), true));
     const auto pause = std::chrono::milliseconds(state.range(1));
     SilentUi ui;
+    TableKeeper keeper(paths.file(DataFile::Films));
+    FilmSearch search(keeper);
     for (auto _ : state) {
         const double before = residentMiB();
         double longest_change = 0;
@@ -50,7 +52,7 @@ void BM_FieldListBrowsedWithTheArrowKey(benchmark::State& state) {
         double closing = 0;
         auto start_closing = std::chrono::steady_clock::now();
         {
-            Wyszukiwarka dialog(paths, ui, nullptr);
+            Wyszukiwarka dialog(search, ui, nullptr);
             dialog.show();
             auto* fields = dialog.findChild<QComboBox*>("fieldCombo");
             fields->setFocus();
@@ -77,7 +79,7 @@ void BM_FieldListBrowsedWithTheArrowKey(benchmark::State& state) {
         state.counters["close_ms"] = closing;
         state.counters["rss_before_MiB"] = before;
         state.counters["rss_after_MiB"] = residentMiB();
-        state.counters["kept_MiB"] = static_cast<double>(keptSearchTextUnits()) * 2 / 1048576.0;
+        state.counters["kept_MiB"] = static_cast<double>(search.keptUnits()) * 2 / 1048576.0;
     }
 }
 BENCHMARK(BM_FieldListBrowsedWithTheArrowKey)

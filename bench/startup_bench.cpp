@@ -14,8 +14,8 @@
 
 #include "app/ckinokrat_dlg.h"
 #include "bench_support.h"
-#include "silent_ui.h"
 #include "large_covers.h"
+#include "silent_ui.h"
 
 namespace ordavo::bench {
 namespace {

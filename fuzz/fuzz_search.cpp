@@ -1,4 +1,4 @@
-// SearchFilms over an arbitrary film table, compared with a plain scan: the offsets of the rows,
+// A film search over an arbitrary film table, compared with a plain scan: the offsets of the rows,
 // in order, whose chosen field (its text up to the first NUL, at most capacity - 1 units)
 // contains the phrase's first 500 units; an empty phrase matches every row, no field none.
 //
@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t field_number = field_byte % (kSearchFieldCount + 1);
     const std::optional<std::size_t> field =
         field_number < kSearchFieldCount ? std::optional(field_number) : std::nullopt;
-    const std::vector<std::int64_t> found = SearchFilms(scratch.paths(), field, phrase);
+    TableKeeper films(scratch.paths().file(DataFile::Films));
+    const std::vector<std::int64_t> found = FilmSearch(films).search(field, phrase);
 
     std::vector<std::int64_t> expected;
     if (field) {
@@ -46,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
     }
-    require(found == expected, "SearchFilms finds exactly the rows whose field holds the phrase");
+    require(found == expected, "a search finds exactly the rows whose field holds the phrase");
     return 0;
 }

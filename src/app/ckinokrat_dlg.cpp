@@ -629,7 +629,7 @@ void CKinokratDlg::enterFilterMode(std::vector<std::int64_t> offsets) {
 void CKinokratDlg::runSearch() {
     const LeaveRules::Command command(m_rules);
     m_rules.beforeDialog();
-    Wyszukiwarka search(m_database.paths(), m_rawUi, this);
+    Wyszukiwarka search(m_search, m_rawUi, this);
     emit searchDialogOpened(&search);
     // "Anuluj", Escape and the close box end the dialog without a result: nothing changes.
     if (search.exec() == QDialog::Accepted && m_rules.beforeLeavingFilm()) {

@@ -9,6 +9,7 @@
 #include "app/film_form.h"
 #include "app/leave_rules.h"
 #include "app/ui_service.h"
+#include "search/film_search.h"
 #include "storage/database.h"
 #include "storage/film_table.h"
 #include "storage/filter_state.h"
@@ -154,6 +155,7 @@ private:
     Database m_database;
     DetailTables m_details;
     FilmTable m_table;
+    FilmSearch m_search{m_database.keeper(DataFile::Films)};
     FilterState m_filter;
     FilmForm m_form;
     LeaveRules m_rules{*this};

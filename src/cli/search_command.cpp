@@ -74,7 +74,8 @@ int runSearch(std::span<const std::string_view> args) {
         throw CliError("w folderze " + inQuotes(arguments.positional[0]) + " nie ma bazy danych");
     }
 
-    const std::vector<std::int64_t> offsets = SearchFilms(database.paths(), field, *phrase);
+    TableKeeper films(database.paths().file(DataFile::Films));
+    const std::vector<std::int64_t> offsets = FilmSearch(films).search(field, *phrase);
     if (offsets.empty()) {
         std::fputs("Nie znaleziono rekordów pasujących do wybranego kryterium.\n", stderr);
         return kExitNegative;

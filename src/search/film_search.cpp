@@ -8,14 +8,13 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 #include <string>
 
-#include "storage/database_paths.h"
 #include "storage/file_stamp.h"
-#include "storage/own_writes.h"
+#include "storage/posix_file.h"
 #include "storage/row_chunks.h"
+#include "storage/text_field.h"
 
 namespace ordavo {
 
@@ -52,171 +51,46 @@ constexpr bool searchListIsComplete() {
 static_assert(searchListIsComplete(),
               "the search list names each searchable film field exactly once");
 
-// The text of one field of every row, as the last scan of the film table found it.
-struct FieldTexts {
-    std::u16string units;           // the texts back to back
-    std::vector<std::size_t> ends;  // where each row's text ends in `units`
-
-    std::u16string_view text(std::size_t row) const {
-        const std::size_t begin = row == 0 ? 0 : ends[row - 1];
-        return std::u16string_view(units).substr(begin, ends[row] - begin);
-    }
-};
+using FieldTexts = FilmSearch::FieldTexts;
 
 // The most a kept field may hold, in UTF-16 units (32 MiB): a larger one is read for its search
 // and dropped, so that what stays between searches is bounded whatever the table's size.
 constexpr std::size_t kKeptUnits = std::size_t{16} << 20;
 
-// The searched field of one film table, kept between searches so that searching again (another
-// phrase, the same field) does not read the 31,888-byte rows once more. Only the field used last
-// is kept. Trusted only while the table's stamp is unchanged and was not racy when read. Our own
-// writes since then are caught up with by reading just the rows written; any other change makes
-// the next search read it again.
-class SearchedTexts {
-public:
-    // The texts of `field` in `table` (open at `path`): the kept ones, or read now into `scratch`
-    // and kept when they may be. nullptr when `cancelled` was set while reading.
-    const FieldTexts* fieldOf(const std::filesystem::path& path, const PosixFile& table,
-                              const FilmFieldInfo& field, FieldTexts& scratch,
-                              const std::atomic<bool>* cancelled) {
-        const FileStamp stamp = stampOf(table);
-        if (path != m_path || (!m_validity.trusts(stamp) && !catchUp(path, table, stamp))) {
-            forget();
-            m_path = path;
-        }
-        const auto found = m_fields.find(&field);
-        if (found != m_fields.end()) {
-            return &found->second;
-        }
-        const std::uint64_t position = OwnRowWrites::position(path);
-        const std::int64_t started = nowNs();
-        // The field kept so far goes before another is read: two large fields are never held.
-        m_fields.clear();
-        if (!scan(table, field, scratch, cancelled)) {
-            return nullptr;
-        }
-        const FileStamp after = stampOf(table);
-        FileValidity validity;
-        validity.recordRead(after, started);
-        if (after != stamp || !validity.trusts(after) || scratch.units.size() > kKeptUnits) {
-            // Written while being read, or so recently that a later write could share the stamp,
-            // or too large to keep: what was read stands for this search only.
-            forget();
-            return &scratch;
-        }
-        m_validity = validity;
-        m_stamp = after;
-        m_position = position;
-        return &m_fields.emplace(&field, std::move(scratch)).first->second;
-    }
-
-    std::size_t keptUnits() const {
-        std::size_t units = 0;
-        for (const auto& [field, texts] : m_fields) {
-            units += texts.units.size();
-        }
-        return units;
-    }
-
-private:
-    void forget() {
-        m_fields.clear();
-        m_validity.forget();
-        m_stamp.reset();
-    }
-
-    // Brings every kept field up to date with the rows this process wrote since the scan, when
-    // those writes alone lead from the kept stamp to `stamp`.
-    bool catchUp(const std::filesystem::path& path, const PosixFile& table,
-                 const FileStamp& stamp) {
-        if (!m_stamp) {
+// The text of `field` in row `row` of a table `length` bytes long; false if it shrank.
+bool readField(const PosixFile& table, std::uint64_t length, std::size_t row,
+               const FilmFieldInfo& field, std::u16string& text) {
+    std::vector<char16_t> units(field.capacity, u'\0');
+    const std::uint64_t start = row * kFilmRowSize + field.offset;
+    if (start < length) {
+        const std::size_t wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>(field.capacity * sizeof(char16_t), length - start));
+        if (table.readAt(units.data(), wanted, start) != wanted) {
             return false;
         }
-        const auto written = OwnRowWrites::rowsSince(path, m_position, *m_stamp, stamp);
-        if (!written) {
+    }
+    text = readText(units.data(), field.capacity);
+    return true;
+}
+
+// False when `cancelled` was set before the scan ended (`texts` then means nothing).
+bool scan(const PosixFile& table, const FilmFieldInfo& field, FieldTexts& texts,
+          const std::atomic<bool>* cancelled) {
+    RowChunks chunks(table, kFilmRowSize);
+    texts.ends.reserve(static_cast<std::size_t>(chunks.totalRows()));
+    bool whole = true;
+    forEachRow(chunks, [&](const unsigned char* row, std::uint64_t) {
+        if (cancelled && cancelled->load(std::memory_order_relaxed)) {
+            whole = false;
             return false;
         }
-        const std::uint64_t length = static_cast<std::uint64_t>(stamp.size);
-        const std::size_t rows =
-            static_cast<std::size_t>((length + kFilmRowSize - 1) / kFilmRowSize);
-        // Every kept field was read at the same stamp, so all hold the same number of rows.
-        const std::size_t kept_rows =
-            m_fields.empty() ? rows : m_fields.begin()->second.ends.size();
-        if (rows < kept_rows) {
-            return false;
-        }
-        std::set<std::size_t> reread(written->begin(), written->end());
-        for (std::size_t row = kept_rows; row < rows; ++row) {
-            reread.insert(row);  // rows the table grew by
-        }
-        for (auto& [field_info, texts] : m_fields) {
-            std::map<std::size_t, std::u16string> changed;
-            for (std::size_t row : reread) {
-                if (!readField(table, length, row, *field_info, changed[row])) {
-                    return false;
-                }
-            }
-            FieldTexts updated;
-            updated.units.reserve(texts.units.size());
-            updated.ends.reserve(rows);
-            for (std::size_t row = 0; row < rows; ++row) {
-                const auto it = changed.find(row);
-                updated.units +=
-                    it != changed.end() ? std::u16string_view(it->second) : texts.text(row);
-                updated.ends.push_back(updated.units.size());
-            }
-            texts = std::move(updated);
-        }
-        m_validity.recordOwnWrite(stamp);
-        m_stamp = stamp;
-        m_position = OwnRowWrites::position(path);
+        texts.units += rowText(row, field.offset, field.capacity);
+        texts.ends.push_back(texts.units.size());
         return true;
-    }
-
-    // The text of `field` in row `row` of a table `length` bytes long; false if it shrank.
-    static bool readField(const PosixFile& table, std::uint64_t length, std::size_t row,
-                          const FilmFieldInfo& field, std::u16string& text) {
-        std::vector<char16_t> units(field.capacity, u'\0');
-        const std::uint64_t start = row * kFilmRowSize + field.offset;
-        if (start < length) {
-            const std::size_t wanted = static_cast<std::size_t>(
-                std::min<std::uint64_t>(field.capacity * sizeof(char16_t), length - start));
-            if (table.readAt(units.data(), wanted, start) != wanted) {
-                return false;
-            }
-        }
-        text = readText(units.data(), field.capacity);
-        return true;
-    }
-
-    // False when `cancelled` was set before the scan ended (`texts` then means nothing).
-    static bool scan(const PosixFile& table, const FilmFieldInfo& field, FieldTexts& texts,
-                     const std::atomic<bool>* cancelled) {
-        RowChunks chunks(table, kFilmRowSize);
-        texts.ends.reserve(static_cast<std::size_t>(chunks.totalRows()));
-        bool whole = true;
-        forEachRow(chunks, [&](const unsigned char* row, std::uint64_t) {
-            if (cancelled && cancelled->load(std::memory_order_relaxed)) {
-                whole = false;
-                return false;
-            }
-            texts.units += rowText(row, field.offset, field.capacity);
-            texts.ends.push_back(texts.units.size());
-            return true;
-        });
-        texts.units.shrink_to_fit();
-        return whole;
-    }
-
-    std::filesystem::path m_path;
-    FileValidity m_validity;
-    std::optional<FileStamp> m_stamp;  // of the table the kept texts match
-    std::uint64_t m_position = 0;      // of our own writes' record at that stamp
-    std::map<const FilmFieldInfo*, FieldTexts> m_fields;  // at most one
-};
-
-std::mutex g_searchedMutex;
-SearchedTexts g_searched;
+    });
+    texts.units.shrink_to_fit();
+    return whole;
+}
 
 // Texts read and let go (tens of megabytes on a large table, freed on the thread that read them)
 // go back to the system instead of staying with the allocator.
@@ -235,9 +109,99 @@ const FilmFieldInfo& searchField(std::size_t field_number) {
     return kFilmFields[kSearchFieldIndices[field_number]];
 }
 
-std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
-                                      std::optional<std::size_t> field_number,
-                                      std::u16string_view phrase) {
+std::u16string_view FieldTexts::text(std::size_t row) const {
+    const std::size_t begin = row == 0 ? 0 : ends[row - 1];
+    return std::u16string_view(units).substr(begin, ends[row] - begin);
+}
+
+FilmSearch::FilmSearch(TableKeeper& films) : m_keeper(films) {
+    m_keeper.attach(*this);
+}
+
+FilmSearch::~FilmSearch() {
+    m_keeper.detach(*this);
+}
+
+void FilmSearch::drop() {
+    const std::lock_guard lock(m_keeper.mutex());
+    m_field = nullptr;
+    m_texts = {};
+}
+
+std::size_t FilmSearch::keptUnits() const {
+    const std::lock_guard lock(m_keeper.mutex());
+    return m_field ? m_texts.units.size() : 0;
+}
+
+void FilmSearch::rowsWritten(const PosixFile& table, std::span<const std::uint64_t> rows) {
+    if (!m_field) {
+        return;
+    }
+    const auto length = static_cast<std::uint64_t>(table.size());
+    const auto total = static_cast<std::size_t>((length + kFilmRowSize - 1) / kFilmRowSize);
+    const std::size_t kept_rows = m_texts.ends.size();
+    std::map<std::size_t, std::u16string> changed;
+    for (const std::uint64_t row : rows) {
+        if (row >= total || !readField(table, length, row, *m_field, changed[row])) {
+            drop();
+            return;
+        }
+    }
+    // Rows the table grew by were all written now; anything else is not this program's doing.
+    bool grown_by_writes = total >= kept_rows;
+    for (std::size_t row = kept_rows; grown_by_writes && row < total; ++row) {
+        grown_by_writes = changed.contains(row);
+    }
+    if (!grown_by_writes) {
+        drop();
+        return;
+    }
+    FieldTexts updated;
+    updated.units.reserve(m_texts.units.size());
+    updated.ends.reserve(total);
+    for (std::size_t row = 0; row < total; ++row) {
+        const auto it = changed.find(row);
+        updated.units += it != changed.end() ? std::u16string_view(it->second) : m_texts.text(row);
+        updated.ends.push_back(updated.units.size());
+    }
+    if (updated.units.size() > kKeptUnits) {
+        drop();
+        return;
+    }
+    m_texts = std::move(updated);
+}
+
+const FieldTexts* FilmSearch::textsOf(const PosixFile& table, const FilmFieldInfo& field,
+                                      FieldTexts& scratch, const std::atomic<bool>* cancelled,
+                                      std::unique_lock<std::recursive_mutex>& keeper_lock) {
+    keeper_lock = std::unique_lock(m_keeper.mutex());
+    if (m_keeper.validate(table) && m_field == &field) {
+        return &m_texts;
+    }
+    // The field kept so far goes before another is read: two large fields are never held. The
+    // table is read without the keeper's lock, so that the program's writes do not wait for it;
+    // a write during the read shows in the stamps.
+    m_field = nullptr;
+    m_texts = {};
+    keeper_lock.unlock();
+    const FileStamp before = stampOf(table);
+    const std::int64_t started = nowNs();
+    if (!scan(table, field, scratch, cancelled)) {
+        return nullptr;
+    }
+    keeper_lock.lock();
+    if (scratch.units.size() > kKeptUnits ||
+        !m_keeper.recordRead(before, stampOf(table), started, this)) {
+        // Too large to keep, or written while being read: it stands for this search only.
+        return &scratch;
+    }
+    m_field = &field;
+    m_texts = std::move(scratch);
+    return &m_texts;
+}
+
+std::vector<std::int64_t> FilmSearch::search(std::optional<std::size_t> field_number,
+                                             std::u16string_view phrase) {
     std::vector<std::int64_t> offsets;
     if (!field_number) {
         return offsets;
@@ -245,8 +209,8 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
     const FilmFieldInfo& field = searchField(*field_number);
     phrase = phrase.substr(0, kMaxSearchPhraseLength);
 
-    const std::filesystem::path& path = paths.file(DataFile::Films);
-    PosixFile table(path, PosixFile::Mode::Read);
+    const std::lock_guard serial(m_serial);
+    const PosixFile table(m_keeper.path(), PosixFile::Mode::Read);
     if (phrase.empty()) {
         // Occurs in every text: every row matches and no row needs reading.
         const std::uint64_t rows = (table.size() + kFilmRowSize - 1) / kFilmRowSize;
@@ -258,9 +222,9 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
     }
     bool read_for_this_search_only = false;
     {
-        const std::lock_guard lock(g_searchedMutex);
         FieldTexts scratch;
-        const FieldTexts& texts = *g_searched.fieldOf(path, table, field, scratch, nullptr);
+        std::unique_lock<std::recursive_mutex> keeper_lock;
+        const FieldTexts& texts = *textsOf(table, field, scratch, nullptr, keeper_lock);
         read_for_this_search_only = &texts == &scratch;
         for (std::size_t row = 0; row < texts.ends.size(); ++row) {
             if (texts.text(row).find(phrase) != std::u16string_view::npos) {
@@ -274,29 +238,19 @@ std::vector<std::int64_t> SearchFilms(const DatabasePaths& paths,
     return offsets;
 }
 
-void PrepareSearch(const DatabasePaths& paths, std::size_t field_number,
-                   const std::atomic<bool>* cancelled) {
+void FilmSearch::prepare(std::size_t field_number, const std::atomic<bool>* cancelled) {
     const FilmFieldInfo& field = searchField(field_number);
-    const std::filesystem::path& path = paths.file(DataFile::Films);
-    PosixFile table(path, PosixFile::Mode::Read);
+    const std::lock_guard serial(m_serial);
+    const PosixFile table(m_keeper.path(), PosixFile::Mode::Read);
     if (cancelled && cancelled->load()) {
         return;
     }
     {
-        const std::lock_guard lock(g_searchedMutex);
         FieldTexts scratch;
-        g_searched.fieldOf(path, table, field, scratch, cancelled);
+        std::unique_lock<std::recursive_mutex> keeper_lock;
+        textsOf(table, field, scratch, cancelled, keeper_lock);
     }
     returnFreedMemory();
-}
-
-}  // namespace ordavo
-
-namespace ordavo {
-
-std::size_t keptSearchTextUnits() {
-    const std::lock_guard lock(g_searchedMutex);
-    return g_searched.keptUnits();
 }
 
 }  // namespace ordavo

@@ -90,7 +90,7 @@ const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
         for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
             m_ids.ids.push_back(readRowId(table, offset));
         }
-        if (keeper.recordRead(before, stampOf(table), started)) {
+        if (keeper.recordRead(before, stampOf(table), started, &m_ids)) {
             m_ids.built = true;
             return m_ids.ids;
         }

@@ -106,6 +106,9 @@ PosixFile::~PosixFile() {
 }
 
 std::size_t PosixFile::readAt(void* data, std::size_t size, std::uint64_t offset) const {
+    if (FileEvents* events = fileEvents()) {
+        events->read(m_path, offset, size);
+    }
     auto* bytes = static_cast<unsigned char*>(data);
     std::size_t done = 0;
     while (done < size) {

@@ -24,6 +24,9 @@ public:
     virtual void removedFolder(const std::filesystem::path& folder) = 0;
     // The folder's entries (names created, renamed, removed in it) are on the device.
     virtual void syncedFolder(const std::filesystem::path& folder) = 0;
+    // Bytes [offset, offset + size) of the file were asked for.
+    virtual void read(const std::filesystem::path& /*file*/, std::uint64_t /*offset*/,
+                      std::size_t /*size*/) {}
 };
 
 // Installs the recorder (nullptr: none, the normal case). Not for use while files are written.

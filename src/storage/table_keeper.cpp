@@ -45,12 +45,20 @@ bool TableKeeper::validate(const PosixFile& file) {
     return false;
 }
 
+std::filesystem::path TableKeeper::path() const {
+    const std::lock_guard lock(m_mutex);
+    return m_path;
+}
+
 bool TableKeeper::recordRead(const FileStamp& before, const FileStamp& after,
-                             std::int64_t started_ns) {
+                             std::int64_t started_ns, TableView* built) {
     const std::lock_guard lock(m_mutex);
     if (before != after) {
         dropAll();
         return false;
+    }
+    if (!m_validity.matches(after)) {
+        dropAll(built);  // they were built from what the file held before
     }
     m_validity.recordRead(after, started_ns);
     return true;

@@ -44,7 +44,7 @@ public:
     TableKeeper(const TableKeeper&) = delete;
     TableKeeper& operator=(const TableKeeper&) = delete;
 
-    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path path() const;
     // Points the keeper at another file (another database opened): every view drops.
     void reset(std::filesystem::path path);
 
@@ -56,9 +56,11 @@ public:
     // Whether the views may be used for `file` as it is now. When not, every view has dropped;
     // one that is then built by reading the whole file calls recordRead.
     bool validate(const PosixFile& file);
-    // A view was built by a whole read that started at `started_ns`; `after` is the file's stamp
-    // taken after the read. False when the file changed during the read (read it again).
-    bool recordRead(const FileStamp& before, const FileStamp& after, std::int64_t started_ns);
+    // View `built` was built by a whole read that started at `started_ns`; `before` and `after`
+    // are the file's stamps taken before and after the read. False when the file changed during
+    // the read (read it again); other views built from another state of the file drop.
+    bool recordRead(const FileStamp& before, const FileStamp& after, std::int64_t started_ns,
+                    TableView* built);
 
     // This program wrote whole rows `rows` into the file, which had stamp `before` just before
     // and `file` holds now: views that were right before catch up; otherwise all drop.
@@ -74,7 +76,7 @@ private:
     void dropAll(TableView* except = nullptr);
 
     std::filesystem::path m_path;
-    std::recursive_mutex m_mutex;
+    mutable std::recursive_mutex m_mutex;
     std::vector<TableView*> m_views;
     FileValidity m_validity;
 };

@@ -32,7 +32,7 @@ void TableIndex::sync(const PosixFile& file) {
             m_rows.emplace_back(detail_file::rowId(row), detail_file::rowFilmId(row));
         });
         rebuildKeys();
-        if (m_keeper.recordRead(before, stampOf(file), started)) {
+        if (m_keeper.recordRead(before, stampOf(file), started, this)) {
             m_built = true;
             return;  // racy or not, what was read is right for now
         }

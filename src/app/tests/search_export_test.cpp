@@ -92,8 +92,9 @@ TEST_F(SearchExportTest, ThePhraseIsMatchedExactly) {
           Case{QStringLiteral("Noc nad Wisłą!"), 0, false}, Case{"", 0, true}, Case{"", 1, true},
           Case{"Noc", -1, false}, Case{"Noc", 1, false}}) {
         ui.messages.clear();
-        const DatabasePaths paths = buildPaths();
-        Wyszukiwarka dialog(paths, ui, nullptr);
+        TableKeeper films(buildPaths().file(DataFile::Films));
+        FilmSearch search(films);
+        Wyszukiwarka dialog(search, ui, nullptr);
         find<QComboBox>(&dialog, "fieldCombo")->setCurrentIndex(c.field);
         find<QLineEdit>(&dialog, "phraseEdit")->setText(c.phrase);
         dialog.search();
@@ -110,8 +111,9 @@ TEST_F(SearchExportTest, ThePhraseIsMatchedExactly) {
 
 TEST_F(SearchExportTest, TheFieldListHoldsTheFortyNineLabelsUnsortedWithNothingChosen) {
     makeDatabase({});
-    const DatabasePaths paths = buildPaths();
-    Wyszukiwarka dialog(paths, ui, nullptr);
+    TableKeeper films(buildPaths().file(DataFile::Films));
+    FilmSearch search(films);
+    Wyszukiwarka dialog(search, ui, nullptr);
     auto* combo = find<QComboBox>(&dialog, "fieldCombo");
     ASSERT_EQ(combo->count(), 49);
     EXPECT_EQ(combo->currentIndex(), -1);
@@ -124,8 +126,9 @@ TEST_F(SearchExportTest, TheFieldListHoldsTheFortyNineLabelsUnsortedWithNothingC
 
 TEST_F(SearchExportTest, EnterRunsTheSearch) {
     makeDatabase({u"Rejs"});
-    const DatabasePaths paths = buildPaths();
-    Wyszukiwarka dialog(paths, ui, nullptr);
+    TableKeeper films(buildPaths().file(DataFile::Films));
+    FilmSearch search(films);
+    Wyszukiwarka dialog(search, ui, nullptr);
     dialog.show();
     find<QComboBox>(&dialog, "fieldCombo")->setCurrentIndex(0);
     find<QLineEdit>(&dialog, "phraseEdit")->setText("Rej");

@@ -38,11 +38,13 @@ protected:
         testing::appendFilms(paths.file(DataFile::Films), films);
     }
     std::vector<std::int64_t> search(std::optional<std::size_t> field, std::u16string_view phrase) {
-        return SearchFilms(paths, field, phrase);
+        return films.search(field, phrase);
     }
 
     testing::TempFolder root;
     DatabasePaths paths = buildPaths(root / "db");
+    TableKeeper keeper{paths.file(DataFile::Films)};
+    FilmSearch films{keeper};
 };
 
 TEST_F(FilmSearchTest, MatchesExactUtf16RunsAnywhereInTheText) {
@@ -147,7 +149,9 @@ TEST_F(FilmSearchTest, ASearchAfterAChangeBehindOurBackSeesTheChange) {
     std::filesystem::create_directory(other.database_folder);
     testing::appendFilms(other.file(DataFile::Films),
                          {makeFilm(1, u"Rejs"), makeFilm(2, u"Seksmisja")});
-    EXPECT_EQ(SearchFilms(other, kTitle, u"Rejs"), (std::vector<std::int64_t>{0}));
+    keeper.reset(other.file(DataFile::Films));
+    EXPECT_EQ(search(kTitle, u"Rejs"), (std::vector<std::int64_t>{0}));
+    keeper.reset(paths.file(DataFile::Films));
     EXPECT_TRUE(search(kTitle, u"Rejs").empty());
 }
 
@@ -162,7 +166,11 @@ TEST_F(FilmSearchTest, SearchesFollowOurOwnSavesAndStillSeeOtherProgramsChanges)
         std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
     FilmTable table(database, pages);
-    PrepareSearch(paths, kTitle);  // read ahead, as the search dialog does
+    FilmSearch own(database.keeper(DataFile::Films));
+    const auto search = [&](std::size_t field, std::u16string_view phrase) {
+        return own.search(field, phrase);
+    };
+    own.prepare(kTitle);  // read ahead, as the search dialog does
     EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow}));
     EXPECT_EQ(search(kComposer, u"Komeda"), (std::vector<std::int64_t>{}));
 
@@ -190,7 +198,7 @@ TEST_F(FilmSearchTest, SearchesFollowOurOwnSavesAndStillSeeOtherProgramsChanges)
 
 TEST_F(FilmSearchTest, AMissingTableThrowsFileError) {
     EXPECT_THROW(search(kTitle, u"Rejs"), FileError);
-    EXPECT_THROW(PrepareSearch(paths, kTitle), FileError);
+    EXPECT_THROW(films.prepare(kTitle), FileError);
 }
 
 TEST_F(FilmSearchTest, AReadAheadKeepsOnlyTheLastFieldAndAStoppedOneKeepsNothing) {
@@ -198,19 +206,19 @@ TEST_F(FilmSearchTest, AReadAheadKeepsOnlyTheLastFieldAndAStoppedOneKeepsNothing
     // Not written just now: what is read is kept (a table written within the racy margin is
     // read again by each search).
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
-    PrepareSearch(paths, kTitle);
-    const std::size_t titles = keptSearchTextUnits();
+    films.prepare(kTitle);
+    const std::size_t titles = films.keptUnits();
     EXPECT_EQ(titles, 7u);  // "Rejs" and "Miś"
     // Browsing the field list: every other field is read and the one before it let go.
     for (std::size_t field = 1; field < kSearchFieldCount; ++field) {
-        PrepareSearch(paths, field);
+        films.prepare(field);
     }
-    EXPECT_EQ(keptSearchTextUnits(), 0u);  // the last field is empty in both films
+    EXPECT_EQ(films.keptUnits(), 0u);  // the last field is empty in both films
     const std::atomic<bool> stopped{true};
-    PrepareSearch(paths, kTitle, &stopped);
-    EXPECT_EQ(keptSearchTextUnits(), 0u);
+    films.prepare(kTitle, &stopped);
+    EXPECT_EQ(films.keptUnits(), 0u);
     EXPECT_EQ(search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow}));
-    EXPECT_EQ(keptSearchTextUnits(), titles);
+    EXPECT_EQ(films.keptUnits(), titles);
 }
 
 }  // namespace

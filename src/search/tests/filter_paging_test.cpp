@@ -115,7 +115,8 @@ TEST(FilterPagingTest, PagingShowsTheMatchingFilmsOfTheTable) {
     FilmTable table(database, pages);
     FilterState filter;
 
-    ASSERT_TRUE(enterFilterMode(filter, SearchFilms(database.paths(), 0, u"Noc")));
+    ASSERT_TRUE(
+        enterFilterMode(filter, FilmSearch(database.keeper(DataFile::Films)).search(0, u"Noc")));
     ASSERT_TRUE(stepFilter(filter, FilterStep::Last).reload);
     table.current_offset = currentFilterOffset(filter);
     ASSERT_TRUE(table.readRow(false));

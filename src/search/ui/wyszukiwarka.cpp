@@ -13,13 +13,12 @@
 #include "app/qt_text.h"
 #include "app/ui_service.h"
 #include "search/film_search.h"
-#include "storage/database_paths.h"
 #include "storage/file_error.h"
 
 namespace ordavo {
 
-Wyszukiwarka::Wyszukiwarka(const DatabasePaths& paths, UiService& ui, QWidget* parent)
-    : QDialog(parent), m_paths(paths), m_ui(ui) {
+Wyszukiwarka::Wyszukiwarka(FilmSearch& films, UiService& ui, QWidget* parent)
+    : QDialog(parent), m_films(films), m_ui(ui) {
     setObjectName(QStringLiteral("searchDialog"));
     setWindowTitle(QStringLiteral("Ordavo - Wyszukiwarka"));
     auto* grid = new QGridLayout(this);
@@ -98,16 +97,15 @@ void Wyszukiwarka::readAhead() {
         return;
     }
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    m_readAheads.push_back({index, cancelled,
-                            std::async(std::launch::async, [paths = m_paths, index, cancelled] {
-                                try {
-                                    PrepareSearch(paths, static_cast<std::size_t>(index),
-                                                  cancelled.get());
-                                } catch (const FileError&) {
-                                    // Only a read ahead: the search itself reads the table again
-                                    // and reports it.
-                                }
-                            })});
+    m_readAheads.push_back(
+        {index, cancelled, std::async(std::launch::async, [&films = m_films, index, cancelled] {
+             try {
+                 films.prepare(static_cast<std::size_t>(index), cancelled.get());
+             } catch (const FileError&) {
+                 // Only a read ahead: the search itself reads the table again
+                 // and reports it.
+             }
+         })});
 }
 
 void Wyszukiwarka::search() {
@@ -120,7 +118,7 @@ void Wyszukiwarka::search() {
         toU16(m_phrase->text().left(static_cast<int>(kMaxSearchPhraseLength)));
     std::vector<std::int64_t> found;
     try {
-        found = SearchFilms(m_paths, field, phrase);
+        found = m_films.search(field, phrase);
     } catch (const FileError& error) {
         m_ui.showMessage(this, fileErrorMessage(error), kFileErrorTitle);
         return;

@@ -13,7 +13,7 @@ class QTimer;
 
 namespace ordavo {
 
-struct DatabasePaths;
+class FilmSearch;
 class UiService;
 
 inline constexpr const char* kNoMatchesMessage =
@@ -22,11 +22,11 @@ inline constexpr const char* kSearchResultTitle = "Kinokrat - Wyniki wyszukiwani
 
 // The search dialog: a phrase, one of the 49 searchable fields, "S Z U K A J" and "Anuluj". It
 // ends accepted only after a search that found at least one film; matches() then holds their
-// row offsets. Any other end changes nothing.
+// row offsets. Any other end changes nothing. `films` searches the open database's film table.
 class Wyszukiwarka : public QDialog {
     Q_OBJECT
 public:
-    Wyszukiwarka(const DatabasePaths& paths, UiService& ui, QWidget* parent);
+    Wyszukiwarka(FilmSearch& films, UiService& ui, QWidget* parent);
     ~Wyszukiwarka() override;
 
     const std::vector<std::int64_t>& matches() const { return m_matches; }
@@ -46,7 +46,7 @@ private:
     void readAhead();
     void cancelReadAheads(int except_field);
 
-    const DatabasePaths& m_paths;
+    FilmSearch& m_films;
     UiService& m_ui;
     QLineEdit* m_phrase;
     QComboBox* m_field;

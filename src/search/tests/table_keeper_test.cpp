@@ -1,0 +1,169 @@
+#include "storage/table_keeper.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "search/film_search.h"
+#include "storage/database.h"
+#include "storage/film_table.h"
+#include "storage/posix_file.h"
+#include "storage/text_field.h"
+#include "tabs/detail_tables.h"
+#include "tabs/tests/detail_test_support.h"
+
+namespace ordavo {
+namespace {
+
+using testing::makeFilm;
+using testing::makeRow;
+
+constexpr std::int64_t kRow = kFilmRowSize;
+constexpr std::size_t kTitle = 0;
+
+// A table is trusted only once it has settled: its time is put a minute back and the racy
+// margin let pass, as for a user's table written long ago.
+void settle(const std::filesystem::path& path) {
+    std::filesystem::last_write_time(
+        path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+}
+
+// Writes `bytes` at `offset` as another program would, keeping the file's size and putting its
+// modification time back: only the status change time tells.
+void writeBehindOurBack(const std::filesystem::path& path, std::size_t offset,
+                        std::span<const unsigned char> bytes) {
+    const auto time = std::filesystem::last_write_time(path);
+    testing::Bytes all = testing::readBytes(path);
+    std::copy(bytes.begin(), bytes.end(), all.begin() + static_cast<std::ptrdiff_t>(offset));
+    testing::writeBytes(path, all);
+    std::filesystem::last_write_time(path, time);
+}
+
+// Every byte range read from a file while it is installed.
+class ReadLog : public FileEvents {
+public:
+    ReadLog() { setFileEvents(this); }
+    ~ReadLog() override { setFileEvents(nullptr); }
+
+    // Whether any read of `file` touched bytes [begin, end).
+    bool touched(const std::filesystem::path& file, std::uint64_t begin, std::uint64_t end) const {
+        return std::any_of(m_reads.begin(), m_reads.end(), [&](const Read& read) {
+            return read.file == file && read.offset < end && read.offset + read.size > begin;
+        });
+    }
+
+    void read(const std::filesystem::path& file, std::uint64_t offset, std::size_t size) override {
+        m_reads.push_back({file, offset, size});
+    }
+    void created(const std::filesystem::path&) override {}
+    void wrote(const std::filesystem::path&, std::uint64_t, const void*, std::size_t) override {}
+    void truncated(const std::filesystem::path&, std::uint64_t) override {}
+    void synced(const std::filesystem::path&) override {}
+    void renamed(const std::filesystem::path&, const std::filesystem::path&) override {}
+    void removed(const std::filesystem::path&) override {}
+    void madeFolder(const std::filesystem::path&) override {}
+    void removedFolder(const std::filesystem::path&) override {}
+    void syncedFolder(const std::filesystem::path&) override {}
+
+private:
+    struct Read {
+        std::filesystem::path file;
+        std::uint64_t offset;
+        std::size_t size;
+    };
+    std::vector<Read> m_reads;
+};
+
+// The views the program keeps of the film table and of a detail table, all built from files
+// that have settled.
+class TableKeeperTest : public ::testing::Test {
+protected:
+    TableKeeperTest() {
+        database.createMissing(true);
+        testing::appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś"),
+                                       makeFilm(4, u"Seksmisja"), makeFilm(5, u"Vabank")});
+        testing::appendRows<Obsada>(cast(), {makeRow<Obsada>(1, 2), makeRow<Obsada>(3, 2),
+                                             makeRow<Obsada>(2, 3), makeRow<Obsada>(5, 4),
+                                             makeRow<Obsada>(4, 5)});
+        settle(films());
+        settle(cast());
+        EXPECT_EQ(ids(), (std::vector<std::int32_t>{2, 3, 4, 5}));
+        EXPECT_EQ(search.search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow}));
+        EXPECT_EQ(castIdsOf(2), (std::vector<std::int32_t>{1, 3}));
+    }
+
+    std::filesystem::path films() const { return database.paths().file(DataFile::Films); }
+    std::filesystem::path cast() const { return database.paths().file(DataFile::Cast); }
+    std::vector<std::int32_t> ids() {
+        return table.rowIds(PosixFile(films(), PosixFile::Mode::Read));
+    }
+    std::vector<std::int32_t> castIdsOf(std::int32_t film) {
+        details.loadRows(DetailList::Cast, film);
+        std::vector<std::int32_t> listed;
+        const DetailTable& rows = details.table(DetailList::Cast);
+        for (std::size_t row = 0; row < rows.listedRows(); ++row) {
+            listed.push_back(rows.rowId(row));
+        }
+        return listed;
+    }
+
+    testing::TempFolder root;
+    testing::WorkingFolderScope cwd{root.path()};
+    testing::RecordingSink sink;
+    Database database{buildPaths(), sink};
+    DetailTables details{database};
+    FilmTable table{database, details};
+    FilmSearch search{database.keeper(DataFile::Films)};
+};
+
+TEST_F(TableKeeperTest, AChangeBehindOurBackWithTheSameSizeAndTimeIsSeenByEveryView) {
+    // Another program gives the second film a new id and title, and moves a cast row.
+    FilmRecord film = makeFilm(30, u"Miś II");
+    writeBehindOurBack(films(), kRow,
+                       std::span(reinterpret_cast<const unsigned char*>(&film), sizeof film));
+    writeBehindOurBack(cast(), 2 * sizeof(Obsada), testing::bytesOf(makeRow<Obsada>(40, 2)));
+
+    EXPECT_EQ(search.search(kTitle, u"Miś II"), (std::vector<std::int64_t>{kRow}));
+    EXPECT_EQ(ids(), (std::vector<std::int32_t>{2, 30, 4, 5}));
+    EXPECT_EQ(castIdsOf(2), (std::vector<std::int32_t>{1, 3, 40}));
+    // The next identifiers lie above those the other program wrote.
+    ASSERT_TRUE(details.table(DetailList::Cast).newRow(2));
+    ASSERT_TRUE(details.table(DetailList::Cast).saveRows());
+    EXPECT_EQ(castIdsOf(2), (std::vector<std::int32_t>{1, 3, 40, 41}));
+    ASSERT_TRUE(table.appendRow(false));
+    EXPECT_GT(table.current().id, 30);
+}
+
+TEST_F(TableKeeperTest, OwnWritesAreCaughtUpWithByReadingOnlyTheRowsWritten) {
+    const ReadLog reads;
+    // A film renamed in place, a new one appended, a cast row added to the last film.
+    table.current_offset = kRow;
+    ASSERT_TRUE(table.readRow(false));
+    storeText(table.current().title, u"Miś na lodzie");
+    ASSERT_TRUE(table.updateRow());
+    storeText(table.current().title, u"Miś II");
+    ASSERT_TRUE(table.appendRow(false));
+    const std::int32_t new_id = table.current().id;
+    details.loadRows(DetailList::Cast, 5);
+    ASSERT_TRUE(details.table(DetailList::Cast).newRow(5));
+    ASSERT_TRUE(details.table(DetailList::Cast).saveRows());
+
+    EXPECT_EQ(search.search(kTitle, u"Miś"), (std::vector<std::int64_t>{kRow, 4 * kRow}));
+    EXPECT_EQ(ids(), (std::vector<std::int32_t>{2, 3, 4, 5, new_id}));
+    EXPECT_EQ(castIdsOf(5), (std::vector<std::int32_t>{4, 6}));
+    EXPECT_EQ(castIdsOf(2), (std::vector<std::int32_t>{1, 3}));
+    // Films 2, 4 and 5 were neither written nor read again; nor was the cast row of film 4,
+    // which was neither written nor shown.
+    for (const std::int64_t untouched : {0 * kRow, 2 * kRow, 3 * kRow}) {
+        EXPECT_FALSE(reads.touched(films(), static_cast<std::uint64_t>(untouched),
+                                   static_cast<std::uint64_t>(untouched + kRow)))
+            << "film row " << untouched / kRow;
+    }
+    EXPECT_FALSE(reads.touched(cast(), 3 * sizeof(Obsada), 4 * sizeof(Obsada)));
+}
+
+}  // namespace
+}  // namespace ordavo
