@@ -3,7 +3,7 @@
 #include <QImage>
 #include <cstddef>
 
-#include "app/qt_text.h"
+#include "ui_support/qt_text.h"
 #include "storage/film_record.h"
 #include "storage/posix_file.h"
 #include "storage/text_field.h"

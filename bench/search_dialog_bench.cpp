@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/ui_service.h"
+#include "ui_support/ui_service.h"
 #include "bench_support.h"
 #include "database_generator.h"
 #include "search/film_search.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ui_service.h"
+#include "ui_support/ui_service.h"
 
 namespace ordavo::bench {
 

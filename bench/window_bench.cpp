@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "app/ckinokrat_dlg.h"
-#include "app/qt_text.h"
+#include "ui_support/qt_text.h"
 #include "bench_support.h"
 #include "large_covers.h"
 #include "silent_ui.h"

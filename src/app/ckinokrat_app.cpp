@@ -1,22 +1,12 @@
 #include "app/ckinokrat_app.h"
 
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 #include <clocale>
 
 #include "app/ckinokrat_dlg.h"
 #include "storage/posix_file.h"
+#include "ui_support/polish_translation.h"
 
 namespace ordavo {
-
-void installPolishTranslation(QCoreApplication& app) {
-    auto* translator = new QTranslator(&app);
-    if (translator->load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"),
-                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(translator);
-    }
-}
 
 CKinokratApp::CKinokratApp(int& argc, char** argv) : QApplication(argc, argv) {
     ignoreFileSizeSignal();

@@ -20,7 +20,4 @@ public:
     int run(UiService& ui);
 };
 
-// Loads Qt's Polish translation into `app`.
-void installPolishTranslation(QCoreApplication& app);
-
 }  // namespace ordavo

@@ -14,7 +14,7 @@
 
 #include "app/cover_view.h"
 #include "app/o_programie.h"
-#include "app/qt_text.h"
+#include "ui_support/qt_text.h"
 #include "export/ui/eksport_wizard.h"
 #include "search/filter_paging.h"
 #include "search/ui/wyszukiwarka.h"

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/film_form.h"
+#include "ui_support/film_form.h"
 #include "app/leave_rules.h"
-#include "app/ui_service.h"
+#include "ui_support/ui_service.h"
 #include "search/film_search.h"
 #include "storage/database.h"
 #include "storage/film_table.h"

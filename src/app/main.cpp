@@ -1,5 +1,5 @@
 #include "app/ckinokrat_app.h"
-#include "app/ui_service.h"
+#include "ui_support/ui_service.h"
 
 int main(int argc, char** argv) {
     ordavo::CKinokratApp app(argc, argv);

@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "app/ckinokrat_dlg.h"
-#include "app/qt_text.h"
-#include "app/tests/fake_ui_service.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/testing/fake_ui_service.h"
 #include "storage/text_field.h"
 #include "testing/temp_folder.h"
 

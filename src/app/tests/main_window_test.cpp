@@ -9,8 +9,8 @@
 
 #include "app/ckinokrat_dlg.h"
 #include "app/cover_view.h"
-#include "app/qt_text.h"
-#include "app/tests/fake_ui_service.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/testing/fake_ui_service.h"
 #include "app/tests/main_window_fixture.h"
 #include "storage/text_field.h"
 #include "testing/temp_folder.h"

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "app/ckinokrat_dlg.h"
-#include "app/qt_text.h"
-#include "app/tests/fake_ui_service.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/testing/fake_ui_service.h"
 #include "export/ui/eksport_wizard.h"
 #include "search/ui/wyszukiwarka.h"
 #include "storage/text_field.h"

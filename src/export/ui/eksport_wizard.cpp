@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/qt_text.h"
-#include "app/ui_service.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/ui_service.h"
 #include "export/csv_export.h"
 #include "storage/database_paths.h"
 #include "storage/file_error.h"

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/qt_text.h"
-#include "app/ui_service.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/ui_service.h"
 #include "search/film_search.h"
 #include "storage/file_error.h"
 

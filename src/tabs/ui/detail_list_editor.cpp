@@ -13,9 +13,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/film_form.h"
-#include "app/qt_text.h"
-#include "app/ui_service.h"
+#include "ui_support/film_form.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/ui_service.h"
 #include "storage/file_error.h"
 #include "tabs/detail_tables.h"
 #include "tabs/ui/detail_list_model.h"

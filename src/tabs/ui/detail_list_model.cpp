@@ -1,6 +1,6 @@
 #include "tabs/ui/detail_list_model.h"
 
-#include "app/qt_text.h"
+#include "ui_support/qt_text.h"
 
 namespace ordavo {
 

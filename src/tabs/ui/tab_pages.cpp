@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/film_form.h"
+#include "ui_support/film_form.h"
 #include "tabs/ui/detail_list_editor.h"
 
 namespace ordavo {

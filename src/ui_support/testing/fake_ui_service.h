@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ui_service.h"
+#include "ui_support/ui_service.h"
 
 namespace ordavo::testing {
 

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <array>
 
-#include "tabs/ui/tests/list_window_fixture.h"
+#include "app/tests/list_window_fixture.h"
 
 namespace ordavo::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/tests/fake_ui_service.h"
+#include "ui_support/testing/fake_ui_service.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "app/ui_service.h"
+#include "ui_support/ui_service.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/qt_text.h"
 #include "storage/file_error.h"
+#include "ui_support/qt_text.h"
 
 namespace ordavo {
 

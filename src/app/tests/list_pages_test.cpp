@@ -4,7 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 
-#include "tabs/ui/tests/list_window_fixture.h"
+#include "app/tests/list_window_fixture.h"
 
 namespace ordavo::testing {
 namespace {

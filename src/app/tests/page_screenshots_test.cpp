@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "app/ckinokrat_dlg.h"
-#include "app/tests/fake_ui_service.h"
+#include "ui_support/testing/fake_ui_service.h"
 
 namespace ordavo::testing {
 namespace {

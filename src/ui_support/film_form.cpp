@@ -1,4 +1,4 @@
-#include "app/film_form.h"
+#include "ui_support/film_form.h"
 
 #include <QCollator>
 #include <QComboBox>
@@ -6,7 +6,7 @@
 #include <QLocale>
 #include <stdexcept>
 
-#include "app/qt_text.h"
+#include "ui_support/qt_text.h"
 
 namespace ordavo {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/ckinokrat_dlg.h"
-#include "app/film_form.h"
-#include "app/qt_text.h"
-#include "app/tests/fake_ui_service.h"
+#include "ui_support/film_form.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/testing/fake_ui_service.h"
 #include "storage/database.h"
 #include "storage/text_field.h"
 #include "tabs/tests/detail_test_support.h"
