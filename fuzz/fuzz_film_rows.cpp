@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(films.readRow(true), "an intact database reads");
     readFields(films.current());
 
-    const std::size_t rows = (table.size() + kRow - 1) / kRow;
+    const auto rows = static_cast<std::size_t>(rowCount(table.size(), kRow));
     const FilterState no_filter;
     films.refreshCounter(no_filter);
     require(films.counter().count == static_cast<std::int64_t>(rows), "the counter counts rows");

@@ -98,10 +98,6 @@ std::optional<std::int32_t> parseInt32(std::string_view text) {
     return value;
 }
 
-std::uint64_t rowCount(std::uint64_t length, std::size_t row_size) {
-    return (length + row_size - 1) / row_size;
-}
-
 std::span<const TableInfo> databaseTables() {
     static const std::array<TableInfo, kDataFileCount> kTables = {{
         {DataFile::Header, "Nagłówek", 0, nullptr},

@@ -67,9 +67,6 @@ std::string inQuotes(std::string_view text);
 // A decimal signed 32-bit integer, the whole text, or nullopt.
 std::optional<std::int32_t> parseInt32(std::string_view text);
 
-// The rows of a table of `length` bytes, a trailing partial row included.
-std::uint64_t rowCount(std::uint64_t length, std::size_t row_size);
-
 // Swallows the window's message boxes (e.g. the damaged-database text): the tool says in its own
 // words what it found.
 class QuietSink : public MessageSink {

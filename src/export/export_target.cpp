@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,8 +16,8 @@
 #include "export/csv_export.h"
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
+#include "storage/file_names.h"
 #include "storage/posix_file.h"
-#include "storage/row_redo.h"
 
 namespace ordavo {
 
@@ -28,10 +27,6 @@ namespace fs = std::filesystem;
 
 // As many links as the system follows in one path before it gives up with ELOOP.
 constexpr int kMaxLinks = 40;
-// The longest name a folder entry can have, in bytes.
-constexpr std::size_t kNameMax = 255;
-constexpr std::string_view kTemporarySuffix = ".ordavo-";
-constexpr std::size_t kRandomLetters = 6;
 constexpr int kNameAttempts = 100;
 constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
 
@@ -110,32 +105,9 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
     return part != path.end();
 }
 
-// Whether `name` is a file of a database's file set: a data file, its redo record, or the
-// temporary name its table is replaced through.
-bool isFileSetName(const fs::path& name) {
-    for (DataFile file : kAllDataFiles) {
-        const fs::path table(std::string(fileName(file)));
-        fs::path temporary = table;
-        temporary += "0";
-        if (name == table || name == redoPathOf(table) || name == temporary) {
-            return true;
-        }
-    }
-    return name == fs::path(std::string(kRedoRecordName));
-}
-
 // Every file of the open database's set that is there, and every entry of its covers folder.
 std::vector<fs::path> databaseFiles(const fs::path& folder, const fs::path& covers) {
-    std::vector<fs::path> files;
-    for (DataFile file : kAllDataFiles) {
-        const fs::path table = folder / std::string(fileName(file));
-        fs::path temporary = table;
-        temporary += "0";
-        files.push_back(table);
-        files.push_back(redoPathOf(table));
-        files.push_back(temporary);
-    }
-    files.push_back(folder / std::string(kRedoRecordName));
+    std::vector<fs::path> files = fileSetPaths(folder);
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(covers, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
@@ -228,48 +200,13 @@ bool isReadOnly(const fs::path& path, const struct stat& info) {
            (errno == EACCES || errno == EPERM || errno == EROFS);
 }
 
-std::string randomLetters() {
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char bytes[kRandomLetters] = {};
-    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-        // Without the system's randomness any varying value will do: the name is tried with
-        // O_EXCL, so a clash only costs another attempt.
-        const auto seed = static_cast<unsigned long>(std::time(nullptr)) ^
-                          static_cast<unsigned long>(::getpid()) ^
-                          reinterpret_cast<std::uintptr_t>(&bytes);
-        for (std::size_t i = 0; i < sizeof bytes; ++i) {
-            bytes[i] = static_cast<unsigned char>(seed >> (i * 5));
-        }
-    }
-    std::string letters;
-    for (unsigned char byte : bytes) {
-        letters += kLetters[byte % (sizeof kLetters - 1)];
-    }
-    return letters;
-}
-
-// ".<name>.ordavo-", with the name cut (at a character's start) so that the whole fits.
-std::string temporaryPrefix(const fs::path& name) {
-    std::string base = name.native();
-    const std::size_t room = kNameMax - 1 - kTemporarySuffix.size() - kRandomLetters;
-    if (base.size() > room) {
-        std::size_t cut = room;
-        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) {
-            --cut;  // not inside a UTF-8 sequence
-        }
-        base.resize(cut);
-    }
-    return "." + base + std::string(kTemporarySuffix);
-}
-
 // Creates a new file with a name of its own in `folder`, never opening one that exists, with
 // `mode` (less the umask). Returns the descriptor and sets `path`; -1 with errno set when the
 // folder takes no new file.
 int createUniqueFile(const fs::path& folder, const std::string& prefix, mode_t mode,
                      fs::path& path) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        path = folder / (prefix + randomLetters());
+        path = folder / (prefix + randomNameLetters());
         const int fd =
             ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
@@ -290,7 +227,7 @@ void removeStaleTemporaries(const fs::path& folder, const std::string& prefix) {
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.size() != prefix.size() + kRandomLetters || name.rfind(prefix, 0) != 0) {
+        if (name.size() != prefix.size() + kRandomNameLetters || name.rfind(prefix, 0) != 0) {
             continue;
         }
         struct stat info {};
@@ -314,7 +251,7 @@ int createAnonymousFile(const fs::path& folder) {
     }
     // A file system without O_TMPFILE: a named file, unlinked at once.
     fs::path path;
-    fd = createUniqueFile(folder, ".ordavo-eksport-", 0600, path);
+    fd = createUniqueFile(folder, std::string(kExportBuildPrefix), 0600, path);
     if (fd < 0) {
         return -1;
     }
@@ -413,7 +350,7 @@ ExportTarget::ExportTarget(const DatabasePaths& database, const std::filesystem:
     if (regular && keeps_owner_and_links) {
         // A new file gets the usual permissions; one that replaces a file stays private until
         // it takes that file's permissions, which may be narrower.
-        const std::string prefix = temporaryPrefix(m_target.filename());
+        const std::string prefix = uniqueTemporaryPrefix(m_target.filename());
         removeStaleTemporaries(m_target.parent_path(), prefix);
         m_build = createUniqueFile(m_target.parent_path(), prefix, m_exists ? 0600 : 0666, m_temp);
         if (m_build >= 0) {

@@ -138,7 +138,7 @@ void FilmSearch::rowsWritten(const PosixFile& table, std::span<const std::uint64
         return;
     }
     const auto length = static_cast<std::uint64_t>(table.size());
-    const auto total = static_cast<std::size_t>((length + kFilmRowSize - 1) / kFilmRowSize);
+    const auto total = static_cast<std::size_t>(rowCount(length, kFilmRowSize));
     const std::size_t kept_rows = m_texts.ends.size();
     std::map<std::size_t, std::u16string> changed;
     for (const std::uint64_t row : rows) {
@@ -213,7 +213,7 @@ std::vector<std::int64_t> FilmSearch::search(std::optional<std::size_t> field_nu
     const PosixFile table(m_keeper.path(), PosixFile::Mode::Read);
     if (phrase.empty()) {
         // Occurs in every text: every row matches and no row needs reading.
-        const std::uint64_t rows = (table.size() + kFilmRowSize - 1) / kFilmRowSize;
+        const std::uint64_t rows = rowCount(table.size(), kFilmRowSize);
         offsets.reserve(static_cast<std::size_t>(rows));
         for (std::uint64_t row = 0; row < rows; ++row) {
             offsets.push_back(static_cast<std::int64_t>(row * kFilmRowSize));

@@ -270,13 +270,6 @@ bool Database::recoverInterruptedWrites() {
 
 namespace {
 
-// Removes what a folder of ours may hold (the nine data files, their temporary copies, an empty
-// covers folder) and then the folder itself; anything else in it makes the removal fail, so that
-// nothing of the user's is ever deleted. A missing folder is fine.
-// The mark an import puts into its staging folder first, so that only a folder it made itself is
-// ever removed as its leftover.
-constexpr std::string_view kImportMark = ".ordavo-import";
-
 // Whether `path` is a folder itself, not a link to one. Throws FileError when the system cannot
 // tell; false when nothing is there.
 bool isRealFolder(const std::filesystem::path& path) {
@@ -302,12 +295,10 @@ void removeOwnFolder(const DatabasePaths& paths, bool only_empty_files) {
         }
         return;
     }
-    std::vector<std::filesystem::path> ours = {paths.redo_record, folder / kImportMark};
+    std::vector<std::filesystem::path> ours = {paths.redo_record, folder / kImportMarkName};
     for (DataFile file : kAllDataFiles) {
         ours.push_back(paths.file(file));
-        std::filesystem::path temp = paths.file(file);
-        temp += "0";
-        ours.push_back(temp);
+        ours.push_back(replacementNameOf(paths.file(file)));
     }
     for (const std::filesystem::path& file : ours) {
         struct stat info {};
@@ -322,13 +313,6 @@ void removeOwnFolder(const DatabasePaths& paths, bool only_empty_files) {
     removeFolder(folder);
 }
 
-// The folder beside `database_folder` in which an import is put together.
-std::filesystem::path stagingFolderOf(const std::filesystem::path& database_folder) {
-    std::filesystem::path staging = database_folder.parent_path();  // drops the separator
-    staging += ".import";
-    return staging;
-}
-
 }  // namespace
 
 bool Database::importFromWorkingFolder() {
@@ -338,12 +322,12 @@ bool Database::importFromWorkingFolder() {
             return false;
         }
     }
-    const DatabasePaths staging = buildPaths(stagingFolderOf(m_paths.database_folder));
+    const DatabasePaths staging = buildPaths(importStagingFolderOf(m_paths.database_folder));
     // What an interrupted import left: copies only, the originals are still in place. A folder of
     // that name without the import's mark is the user's and stops the import.
     if (pathExists(staging.database_folder.parent_path())) {
         if (!isRealFolder(staging.database_folder.parent_path()) ||
-            !pathExists(staging.database_folder / kImportMark)) {
+            !pathExists(staging.database_folder / kImportMarkName)) {
             throw FileError(staging.database_folder.parent_path(), FileOperation::CreateFolder,
                             EEXIST);
         }
@@ -354,7 +338,7 @@ bool Database::importFromWorkingFolder() {
     // start) or the whole one, never a partial set that would be taken for a damaged database.
     try {
         createFolder(staging.database_folder);
-        PosixFile(staging.database_folder / kImportMark, PosixFile::Mode::CreateNew);
+        PosixFile(staging.database_folder / kImportMarkName, PosixFile::Mode::CreateNew);
         for (DataFile file : kImportOrder) {
             copyFileAtomically(working / fileName(file), staging.file(file));
         }
@@ -372,7 +356,7 @@ bool Database::importFromWorkingFolder() {
         renamePath(staging.database_folder.parent_path(), m_paths.database_folder.parent_path());
     } catch (const FileError&) {
         try {
-            if (pathExists(staging.database_folder / kImportMark)) {
+            if (pathExists(staging.database_folder / kImportMarkName)) {
                 removeOwnFolder(staging, false);
             }
         } catch (const FileError&) {
@@ -382,7 +366,7 @@ bool Database::importFromWorkingFolder() {
         throw;
     }
     syncFolder(m_paths.database_folder.parent_path().parent_path());
-    removeFile(m_paths.database_folder / kImportMark);
+    removeFile(m_paths.database_folder / kImportMarkName);
     for (DataFile file : kImportOrder) {
         removeFile(working / fileName(file));
     }

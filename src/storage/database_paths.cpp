@@ -37,30 +37,6 @@ std::filesystem::path resolved(const std::filesystem::path& folder) {
 
 }  // namespace
 
-std::string_view fileName(DataFile file) {
-    switch (file) {
-        case DataFile::Header:
-            return "KR.kr";
-        case DataFile::Films:
-            return "KR_PDB.kr";
-        case DataFile::Reviews:
-            return "KR_OC.kr";
-        case DataFile::Cast:
-            return "KR_OB.kr";
-        case DataFile::Producers:
-            return "KR_PRB.kr";
-        case DataFile::Distributors:
-            return "KR_PRD.kr";
-        case DataFile::Locations:
-            return "KR_LZ.kr";
-        case DataFile::LoansTo:
-            return "KR_WI.kr";
-        case DataFile::LoansFrom:
-            return "KR_WO.kr";
-    }
-    return {};
-}
-
 DatabasePaths buildPaths(const std::optional<std::filesystem::path>& chosen_folder) {
     DatabasePaths paths;
     std::filesystem::path folder = chosen_folder

@@ -5,36 +5,9 @@
 #include <optional>
 #include <string_view>
 
+#include "storage/file_names.h"
+
 namespace ordavo {
-
-// The nine data files of a database folder.
-enum class DataFile {
-    Header,        // "KR.kr"
-    Films,         // "KR_PDB.kr"
-    Reviews,       // "KR_OC.kr"
-    Cast,          // "KR_OB.kr"
-    Producers,     // "KR_PRB.kr"
-    Distributors,  // "KR_PRD.kr"
-    Locations,     // "KR_LZ.kr"
-    LoansTo,       // "KR_WI.kr"
-    LoansFrom,     // "KR_WO.kr"
-};
-
-inline constexpr std::size_t kDataFileCount = 9;
-
-// In the order of the file-set table; also the order in which empty tables are created.
-inline constexpr std::array<DataFile, kDataFileCount> kAllDataFiles = {
-    DataFile::Header,    DataFile::Films,     DataFile::Reviews,
-    DataFile::Cast,      DataFile::Producers, DataFile::Distributors,
-    DataFile::Locations, DataFile::LoansTo,   DataFile::LoansFrom,
-};
-
-// The bare file name of a data file, e.g. "KR_PDB.kr".
-std::string_view fileName(DataFile file);
-
-inline constexpr std::string_view kDefaultDatabaseFolderName = "default_db";
-inline constexpr std::string_view kCoversFolderName = "covers";
-inline constexpr std::string_view kRedoRecordName = "KR.redo";
 
 // The paths of the working database. Every other module reaches the data files through these.
 struct DatabasePaths {

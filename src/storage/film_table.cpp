@@ -21,11 +21,6 @@ namespace {
 
 constexpr std::uint64_t kRowSize = kFilmRowSize;
 
-// The number of rows in a table of `length` bytes, a trailing partial row included.
-std::uint64_t rowCount(std::uint64_t length) {
-    return (length + kRowSize - 1) / kRowSize;
-}
-
 // The id of the row at `offset`; bytes missing at the end of the table count as zero.
 std::int32_t readRowId(const PosixFile& table, std::uint64_t offset) {
     std::int32_t id = 0;
@@ -86,7 +81,7 @@ const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
         const std::int64_t started = nowNs();
         const auto length = static_cast<std::uint64_t>(before.size);
         m_ids.ids.clear();
-        m_ids.ids.reserve(rowCount(length));
+        m_ids.ids.reserve(rowCount(length, kRowSize));
         for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
             m_ids.ids.push_back(readRowId(table, offset));
         }
@@ -212,7 +207,7 @@ bool FilmTable::appendRow([[maybe_unused]] bool table_was_empty) {
     // The row goes after the last row as the table is now, under the lock: another copy of the
     // program may have appended since the caller looked, and a trailing partial row is passed
     // over whole (read as padded with zeros), so that every row keeps its place.
-    const std::uint64_t offset = rowCount(table.size()) * kRowSize;
+    const std::uint64_t offset = rowCount(table.size(), kRowSize) * kRowSize;
     const std::int32_t previous_id = m_current.id;
     m_current.id = *id;
     addRowWrite(table, offset, batch);

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <random>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "storage/file_error.h"
+#include "storage/file_names.h"
 
 namespace ordavo {
 
@@ -32,12 +32,6 @@ int openFlags(PosixFile::Mode mode) {
             return O_WRONLY | O_CREAT | O_EXCL;
     }
     return O_RDONLY;
-}
-
-std::filesystem::path temporaryNameFor(const std::filesystem::path& target) {
-    std::filesystem::path temp = target;
-    temp += "0";
-    return temp;
 }
 
 FileEvents* g_events = nullptr;
@@ -324,26 +318,11 @@ void discardTemporary(const std::filesystem::path& temp) {
 
 }  // namespace
 
-namespace {
-
-// ".<name>.ordavo-" and six random letters, beside `target`.
-std::filesystem::path uniqueTemporaryNameFor(const std::filesystem::path& target) {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937_64 random{std::random_device{}()};
-    std::string name = "." + target.filename().string() + ".ordavo-";
-    for (int i = 0; i < 6; ++i) {
-        name += kLetters[random() % (sizeof kLetters - 1)];
-    }
-    return target.parent_path() / name;
-}
-
-}  // namespace
-
 void replaceFile(const std::filesystem::path& target,
                  const std::function<void(PosixFile& temp)>& write,
                  const std::function<void(ReplaceStep)>& step_hook, TemporaryName naming) {
     std::filesystem::path temp_path =
-        naming == TemporaryName::Fixed ? temporaryNameFor(target) : uniqueTemporaryNameFor(target);
+        naming == TemporaryName::Fixed ? replacementNameOf(target) : uniqueTemporaryNameOf(target);
     const auto step = [&](ReplaceStep s) {
         if (step_hook) {
             step_hook(s);
@@ -363,7 +342,7 @@ void replaceFile(const std::filesystem::path& target,
         }
     } else {
         for (int attempt = 0; attempt < 16 && ::access(temp_path.c_str(), F_OK) == 0; ++attempt) {
-            temp_path = uniqueTemporaryNameFor(target);  // taken: another name
+            temp_path = uniqueTemporaryNameOf(target);  // taken: another name
         }
     }
     try {

@@ -35,7 +35,7 @@ bool RowChunks::next() {
             return false;
         }
     }
-    const std::size_t rows = (got + m_rowSize - 1) / m_rowSize;
+    const auto rows = static_cast<std::size_t>(ordavo::rowCount(got, m_rowSize));
     std::memset(bytes + got, 0, rows * m_rowSize - got);  // pads a trailing partial row
     m_firstRow = m_nextOffset / m_rowSize;
     m_rowCount = rows;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 
+#include "storage/file_names.h"
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
 
@@ -27,7 +28,7 @@ public:
 
     std::uint64_t tableLength() const { return m_length; }
     // Rows in the table, a trailing partial row included.
-    std::uint64_t totalRows() const { return (m_length + m_rowSize - 1) / m_rowSize; }
+    std::uint64_t totalRows() const { return ordavo::rowCount(m_length, m_rowSize); }
     bool hasPartialRow() const { return m_length % m_rowSize != 0; }
 
     // Reads the next chunk; false once the whole table has been handed out.

@@ -103,12 +103,6 @@ std::optional<std::vector<RowWrite>> parseRecord(const std::vector<unsigned char
 
 }  // namespace
 
-std::filesystem::path redoPathOf(const std::filesystem::path& table) {
-    std::filesystem::path redo = table;
-    redo += ".redo";
-    return redo;
-}
-
 void writeRowRedo(const std::filesystem::path& table, std::span<const RowWrite> writes) {
     std::size_t length = kHeadSize + kChecksumSize;
     for (const RowWrite& write : writes) {

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <span>
 
+#include "storage/file_names.h"
+
 namespace ordavo {
 
 // Redo records of one table's row writes, as versions of the program before the database-wide
@@ -19,9 +21,6 @@ struct RowWrite {
     const void* data = nullptr;
     std::size_t size = 0;
 };
-
-// "<table>.redo", where the record of the table file `table` lies.
-std::filesystem::path redoPathOf(const std::filesystem::path& table);
 
 // Writes the record of `writes` beside `table` with one write call, replacing any record there.
 // Throws FileError.

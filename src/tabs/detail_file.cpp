@@ -79,10 +79,6 @@ private:
 
 }  // namespace
 
-std::uint64_t rowCount(std::uint64_t length, std::size_t row_size) {
-    return (length + row_size - 1) / row_size;
-}
-
 std::int32_t rowId(const unsigned char* row) {
     return readInt32(row);
 }

@@ -33,9 +33,6 @@ namespace ordavo::detail_file {
 // A table file that has reached this length takes no more saves.
 inline constexpr std::uint64_t kSizeLimit = std::uint64_t{1} << 31;
 
-// The number of rows of a table of `length` bytes, a trailing partial row included.
-std::uint64_t rowCount(std::uint64_t length, std::size_t row_size);
-
 // The `ID` and `IDPDB` of the row that starts at `row`.
 std::int32_t rowId(const unsigned char* row);
 std::int32_t rowFilmId(const unsigned char* row);

@@ -26,8 +26,8 @@ void TableIndex::sync(const PosixFile& file) {
         const std::int64_t started = nowNs();
         m_rows.clear();
         m_rows.shrink_to_fit();
-        m_rows.reserve(static_cast<std::size_t>(
-            detail_file::rowCount(static_cast<std::uint64_t>(before.size), m_rowSize)));
+        m_rows.reserve(
+            static_cast<std::size_t>(rowCount(static_cast<std::uint64_t>(before.size), m_rowSize)));
         detail_file::forEachRow(file, m_rowSize, [&](std::uint64_t, const unsigned char* row) {
             m_rows.emplace_back(detail_file::rowId(row), detail_file::rowFilmId(row));
         });

@@ -31,7 +31,7 @@ struct LiteralSave {
     bool stopped = false;
 
     void run(std::size_t row_size, const std::vector<Bytes>& entries, std::uint64_t limit) {
-        const auto rows = [&] { return (file.size() + row_size - 1) / row_size; };
+        const auto rows = [&] { return rowCount(file.size(), row_size); };
         const auto write_at = [&](std::size_t offset, const Bytes& row) {
             file.resize(std::max(file.size(), offset + row_size), 0);
             std::copy(row.begin(), row.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
