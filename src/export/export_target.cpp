@@ -350,23 +350,21 @@ ExportTarget::ExportTarget(const DatabasePaths& database, const std::filesystem:
     if (regular && keeps_owner_and_links) {
         // A new file gets the usual permissions; one that replaces a file stays private until
         // it takes that file's permissions, which may be narrower.
-        const std::string prefix = uniqueTemporaryPrefix(m_target.filename());
-        removeStaleTemporaries(m_target.parent_path(), prefix);
-        m_build = createUniqueFile(m_target.parent_path(), prefix, m_exists ? 0600 : 0666, m_temp);
-        if (m_build >= 0) {
-            if (FileEvents* events = fileEvents()) {
-                events->created(m_temp);
-            }
+        removeStaleTemporaries(m_target.parent_path(), uniqueTemporaryPrefix(m_target.filename()));
+        try {
+            m_replacement = std::make_unique<FileReplacement>(m_target, TemporaryName::Unique,
+                                                              m_exists ? 0600 : 0666);
+            m_build = m_replacement->file().descriptor();
             m_way = Way::Replace;
             return;
-        }
-        const int error = errno;
-        m_temp.clear();
-        // A folder that takes no new file can still hold a file that may be written.
-        if (!m_exists || (error != EACCES && error != EPERM)) {
-            throw ExportError(ExportError::Kind::CannotCreate,
-                              "Nie można utworzyć pliku eksportu " + m_label + ": " +
-                                  reasonOf(error) + ". " + untouchedNote());
+        } catch (const FileError& failure) {
+            // A folder that takes no new file can still hold a file that may be written.
+            const int error = failure.errorNumber();
+            if (!m_exists || (error != EACCES && error != EPERM)) {
+                throw ExportError(ExportError::Kind::CannotCreate,
+                                  "Nie można utworzyć pliku eksportu " + m_label + ": " +
+                                      reasonOf(error) + ". " + untouchedNote());
+            }
         }
     }
     m_way = Way::InPlace;
@@ -400,13 +398,9 @@ ExportTarget::ExportTarget(const DatabasePaths& database, int descriptor, std::s
 }
 
 ExportTarget::~ExportTarget() {
-    if (m_build >= 0) {
+    // A replacement not committed removes its temporary file itself.
+    if (!m_replacement && m_build >= 0) {
         ::close(m_build);
-    }
-    if (!m_temp.empty() && ::unlink(m_temp.c_str()) == 0) {
-        if (FileEvents* events = fileEvents()) {
-            events->removed(m_temp);
-        }
     }
 }
 
@@ -430,20 +424,27 @@ std::string ExportTarget::untouchedNote() const {
 }
 
 void ExportTarget::append(const void* data, std::size_t size) {
+    int error = 0;
     try {
-        writeAll(m_build, static_cast<const char*>(data), size);
-        if (FileEvents* events = fileEvents(); events && m_way == Way::Replace) {
-            events->wrote(m_temp, m_size, data, size);
+        if (m_replacement) {
+            m_replacement->file().writeAt(data, size, m_size);
+        } else {
+            writeAll(m_build, static_cast<const char*>(data), size);
         }
     } catch (const SystemFailure& failure) {
+        error = failure.error_number;
+    } catch (const FileError& failure) {
+        error = failure.errorNumber();
+    }
+    if (error != 0) {
         std::string where;
         if (m_way != Way::Replace) {
             where = " (eksport powstaje najpierw w katalogu plików tymczasowych " +
                     inQuotes(m_buildFolder.native()) + ")";
         }
-        throw ExportError(ExportError::Kind::CannotWrite,
-                          "Nie można zapisać pliku eksportu " + m_label + ": " +
-                              reasonOf(failure.error_number) + where + ". " + untouchedNote());
+        throw ExportError(ExportError::Kind::CannotWrite, "Nie można zapisać pliku eksportu " +
+                                                              m_label + ": " + reasonOf(error) +
+                                                              where + ". " + untouchedNote());
     }
     m_size += size;
 }
@@ -479,29 +480,23 @@ void ExportTarget::replaceTarget() {
                 return;
             }
         }
-        if (::fsync(m_build) != 0) {
-            fail(errno);
-        }
-        if (FileEvents* events = fileEvents()) {
-            events->synced(m_temp);
-        }
-        if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-            fail(errno);
-        }
-        if (FileEvents* events = fileEvents()) {
-            events->renamed(m_temp, m_target);
-        }
     } catch (const SystemFailure& failure) {
         throw ExportError(ExportError::Kind::CannotWrite,
                           "Nie można zapisać pliku eksportu " + m_label + ": " +
                               reasonOf(failure.error_number) + ". " + untouchedNote());
     }
-    m_temp.clear();
+    bool renamed = false;
     try {
-        syncFolder(m_target.parent_path());
-    } catch (const FileError&) {
-        // The export is whole under its name; only its survival of a power cut is less sure,
-        // which is no reason to call the export failed.
+        m_build = -1;  // closed by the commit
+        m_replacement->commit([&](ReplaceStep step) { renamed = step == ReplaceStep::Renamed; });
+    } catch (const FileError& failure) {
+        // Once renamed, the export is whole under its name; only its survival of a power cut
+        // (the folder's flush) is less sure, which is no reason to call the export failed.
+        if (!renamed) {
+            throw ExportError(ExportError::Kind::CannotWrite,
+                              "Nie można zapisać pliku eksportu " + m_label + ": " +
+                                  reasonOf(failure.errorNumber()) + ". " + untouchedNote());
+        }
     }
 }
 

@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace ordavo {
 
 struct DatabasePaths;
+class FileReplacement;
 
 // Where an export goes, and the file it is made in first. The target is checked before anything
 // is written; the export is then made whole in a temporary file, and only commit() brings it to
@@ -78,10 +80,10 @@ private:
     std::string m_label;
     std::filesystem::path m_target;  // resolved: the real folder and the name in it
     bool m_exists = false;
-    struct stat m_old {};                 // the target as it was, when it exists
-    int m_descriptor = -1;                // the descriptor target, not owned
-    int m_build = -1;                     // the file the export is made in, owned
-    std::filesystem::path m_temp;         // its name beside the target, while it has one
+    struct stat m_old {};   // the target as it was, when it exists
+    int m_descriptor = -1;  // the descriptor target, not owned
+    int m_build = -1;  // the file the export is made in: the replacement's, or an anonymous one
+    std::unique_ptr<FileReplacement> m_replacement;  // of the target, made beside it
     std::filesystem::path m_buildFolder;  // the temporary-files folder of an anonymous file
     std::uint64_t m_size = 0;
 };

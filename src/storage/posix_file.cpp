@@ -29,7 +29,7 @@ int openFlags(PosixFile::Mode mode) {
         case PosixFile::Mode::CreateTruncate:
             return O_WRONLY | O_CREAT | O_TRUNC;
         case PosixFile::Mode::CreateNew:
-            return O_WRONLY | O_CREAT | O_EXCL;
+            return O_RDWR | O_CREAT | O_EXCL;
     }
     return O_RDONLY;
 }
@@ -46,13 +46,14 @@ FileEvents* fileEvents() {
     return g_events;
 }
 
-PosixFile::PosixFile(std::filesystem::path path, Mode mode) : m_path(std::move(path)) {
+PosixFile::PosixFile(std::filesystem::path path, Mode mode, mode_t permissions)
+    : m_path(std::move(path)) {
     const bool creates = mode == Mode::CreateTruncate || mode == Mode::CreateNew;
     const bool existed = g_events && creates && ::access(m_path.c_str(), F_OK) == 0;
     // Without blocking: opening a FIFO waits for its other end, which may never come. The flag
     // means nothing for the regular files that are all this class accepts.
     do {
-        m_fd = ::open(m_path.c_str(), openFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0644);
+        m_fd = ::open(m_path.c_str(), openFlags(mode) | O_CLOEXEC | O_NONBLOCK, permissions);
     } while (m_fd < 0 && errno == EINTR);
     if (m_fd < 0) {
         throw FileError(m_path, FileOperation::Open, errno == ENXIO ? kNotARegularFile : errno);
@@ -318,55 +319,82 @@ void discardTemporary(const std::filesystem::path& temp) {
 
 }  // namespace
 
-void replaceFile(const std::filesystem::path& target,
-                 const std::function<void(PosixFile& temp)>& write,
-                 const std::function<void(ReplaceStep)>& step_hook, TemporaryName naming) {
-    std::filesystem::path temp_path =
-        naming == TemporaryName::Fixed ? replacementNameOf(target) : uniqueTemporaryNameOf(target);
+FileReplacement::FileReplacement(std::filesystem::path target, TemporaryName naming,
+                                 mode_t permissions)
+    : m_target(std::move(target)) {
+    // The temporary file is created exclusively, so no link planted under its name is followed.
+    if (naming == TemporaryName::Fixed) {
+        m_temp = replacementNameOf(m_target);
+        if (::unlink(m_temp.c_str()) != 0) {
+            const int error = errno;
+            if (error != ENOENT) {
+                throw FileError(error == EISDIR ? m_temp : m_target, FileOperation::Write, error);
+            }
+        } else if (g_events) {
+            g_events->removed(m_temp);
+        }
+    }
+    for (int attempt = 0;; ++attempt) {
+        if (naming == TemporaryName::Unique) {
+            m_temp = uniqueTemporaryNameOf(m_target);
+        }
+        try {
+            m_file.emplace(m_temp, PosixFile::Mode::CreateNew, permissions);
+            return;
+        } catch (const FileError& error) {
+            if (naming == TemporaryName::Unique && error.errorNumber() == EEXIST && attempt < 100) {
+                continue;  // taken: another name
+            }
+            throw FileError(error.errorNumber() == EISDIR ? m_temp : m_target, error.operation(),
+                            error.errorNumber());
+        }
+    }
+}
+
+FileReplacement::~FileReplacement() {
+    m_file.reset();
+    if (!m_temp.empty()) {
+        discardTemporary(m_temp);  // best effort: the failure is what is reported
+    }
+}
+
+void FileReplacement::commit(const std::function<void(ReplaceStep)>& step_hook) {
     const auto step = [&](ReplaceStep s) {
         if (step_hook) {
             step_hook(s);
         }
     };
-    // A leftover of an interrupted replacement goes first; the new temporary file is created
-    // exclusively, so no link planted under its name is followed. A folder in the way is named
-    // as it is, since the user has to move it; any other failure is the target's.
-    if (naming == TemporaryName::Fixed) {
-        if (::unlink(temp_path.c_str()) != 0) {
-            const int error = errno;
-            if (error != ENOENT) {
-                throw FileError(error == EISDIR ? temp_path : target, FileOperation::Write, error);
-            }
-        } else if (g_events) {
-            g_events->removed(temp_path);
-        }
-    } else {
-        for (int attempt = 0; attempt < 16 && ::access(temp_path.c_str(), F_OK) == 0; ++attempt) {
-            temp_path = uniqueTemporaryNameOf(target);  // taken: another name
-        }
-    }
     try {
-        {
-            PosixFile temp(temp_path, PosixFile::Mode::CreateNew);
-            write(temp);
-            step(ReplaceStep::TempWritten);
-            temp.sync();
-            step(ReplaceStep::TempSynced);
-        }
-        renamePath(temp_path, target);
+        step(ReplaceStep::TempWritten);
+        m_file->sync();
+        step(ReplaceStep::TempSynced);
+        m_file.reset();
+        renamePath(m_temp, m_target);
     } catch (const FileError& error) {
-        discardTemporary(temp_path);  // best effort: a leftover is removed next time anyway
         // The user knows the target, not our temporary name.
-        if (error.path() == temp_path) {
+        if (error.path() == m_temp) {
+            throw FileError(m_target, error.operation(), error.errorNumber());
+        }
+        throw;
+    }
+    m_temp.clear();
+    step(ReplaceStep::Renamed);
+    syncFolder(m_target.parent_path());
+}
+
+void replaceFile(const std::filesystem::path& target,
+                 const std::function<void(PosixFile& temp)>& write,
+                 const std::function<void(ReplaceStep)>& step_hook, TemporaryName naming) {
+    FileReplacement replacement(target, naming);
+    try {
+        write(replacement.file());
+    } catch (const FileError& error) {
+        if (error.path() == replacement.file().path()) {
             throw FileError(target, error.operation(), error.errorNumber());
         }
         throw;
-    } catch (...) {
-        discardTemporary(temp_path);
-        throw;
     }
-    step(ReplaceStep::Renamed);
-    syncFolder(target.parent_path());
+    replacement.commit(step_hook);
 }
 
 void copyFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 namespace ordavo {
 
@@ -41,14 +44,13 @@ public:
         Read,            // existing file, read only
         ReadWrite,       // existing file, read and write, never truncated
         CreateTruncate,  // created when missing, emptied when present, write only
-        CreateNew,       // created, write only; fails (EEXIST) when the name is taken
+        CreateNew,       // created, read and write; fails (EEXIST) when the name is taken
     };
 
     // Opens `path`, which must be a regular file: a folder fails with EISDIR, anything else that
     // is not a regular file (a FIFO, a device, a socket) with kNotARegularFile, and opening
-    // never blocks.
-
-    PosixFile(std::filesystem::path path, Mode mode);
+    // never blocks. A file created gets `permissions` less the umask.
+    PosixFile(std::filesystem::path path, Mode mode, mode_t permissions = 0644);
     ~PosixFile();
     PosixFile(const PosixFile&) = delete;
     PosixFile& operator=(const PosixFile&) = delete;
@@ -108,10 +110,32 @@ enum class ReplaceStep { TempWritten, TempSynced, Renamed };
 // leftover is found and removed), or ".<name>.ordavo-XXXXXX", which can be nobody else's.
 enum class TemporaryName { Fixed, Unique };
 
-// Replaces `target` as one atomic step: `write` fills a temporary file beside the target, which
-// is then flushed and renamed over the target, and the folder is flushed. At every instant
-// either the old or the new content is under the target's name. A leftover "<target>0" is
-// removed first; on failure the temporary file is removed and the target is untouched.
+// A replacement of `target` under way: a new temporary file beside it (a leftover "<target>0"
+// removed first; a unique name is never one that exists), filled through file(), which commit()
+// flushes and renames over the target, then flushes the folder. At every instant either the old
+// or the new content is under the target's name. Destroyed without a commit, the temporary file
+// is removed and the target is untouched. Failures throw FileError naming the target, or the
+// temporary file when a folder of that name is in the way (the user has to move it).
+class FileReplacement {
+public:
+    FileReplacement(std::filesystem::path target, TemporaryName naming, mode_t permissions = 0644);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    PosixFile& file() { return *m_file; }
+    const std::filesystem::path& target() const { return m_target; }
+    // Flushes the temporary file, renames it over the target and flushes the folder; `step_hook`
+    // is told of each step reached.
+    void commit(const std::function<void(ReplaceStep)>& step_hook = {});
+
+private:
+    std::filesystem::path m_target;
+    std::filesystem::path m_temp;  // empty once renamed
+    std::optional<PosixFile> m_file;
+};
+
+// Replaces `target` as one atomic step through a FileReplacement that `write` fills.
 void replaceFile(const std::filesystem::path& target,
                  const std::function<void(PosixFile& temp)>& write,
                  const std::function<void(ReplaceStep)>& step_hook = {},
