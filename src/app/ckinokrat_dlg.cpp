@@ -14,7 +14,6 @@
 
 #include "app/cover_view.h"
 #include "app/o_programie.h"
-#include "ui_support/qt_text.h"
 #include "export/ui/eksport_wizard.h"
 #include "search/filter_paging.h"
 #include "search/ui/wyszukiwarka.h"
@@ -24,6 +23,7 @@
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
 #include "tabs/ui/tab_pages.h"
+#include "ui_support/qt_text.h"
 
 namespace ordavo {
 
@@ -122,11 +122,9 @@ void CKinokratDlg::startUp() {
         }
         settled = true;
     } catch (const FileError& error) {
-        m_rawUi.showMessage(this,
-                            fileErrorMessage(error) +
-                                QStringLiteral("\n\nBaza danych nie może być używana: program "
-                                               "pokaże pusty formularz i niczego nie zapisze."),
-                            kFileErrorTitle);
+        showFileError(m_rawUi, this, error,
+                      QStringLiteral("\n\nBaza danych nie może być używana: program pokaże pusty "
+                                     "formularz i niczego nie zapisze."));
     }
     for (TabPage* page : listPages()) {
         page->setUpLists();
@@ -432,19 +430,9 @@ void CKinokratDlg::refuse(std::string_view text) {
 
 bool CKinokratDlg::guarded(const std::function<void()>& command) {
     const LeaveRules::Command running(m_rules);
-    try {
-        command();
-        return true;
-    } catch (const FileError& error) {
-        showFileError(error);
-        return false;
-    }
-}
-
-void CKinokratDlg::showFileError(const FileError& error) {
-    // Straight to the dialogs: storing first would most often fail the same way again. The form
-    // keeps what the user typed.
-    m_rawUi.showMessage(this, fileErrorMessage(error), kFileErrorTitle);
+    // The message goes straight to the dialogs: storing first would most often fail the same
+    // way again.
+    return runCommand(m_rawUi, this, command);
 }
 
 void CKinokratDlg::page(Paging step) {

@@ -6,15 +6,15 @@
 #include <memory>
 #include <vector>
 
-#include "ui_support/film_form.h"
 #include "app/leave_rules.h"
-#include "ui_support/ui_service.h"
 #include "search/film_search.h"
 #include "storage/database.h"
 #include "storage/film_table.h"
 #include "storage/filter_state.h"
 #include "storage/page_handover.h"
 #include "tabs/detail_tables.h"
+#include "ui_support/film_form.h"
+#include "ui_support/ui_service.h"
 
 class QLabel;
 class QLineEdit;
@@ -142,7 +142,6 @@ private:
     void setRowControlsEnabled(bool enabled);
     // Runs a command; a file-system failure becomes one message box. False after a failure.
     bool guarded(const std::function<void()>& command);
-    void showFileError(const FileError& error);
     std::vector<TabPage*> listPages() const;
 
     UiService& m_rawUi;

@@ -291,7 +291,7 @@ void removeOwnFolder(const DatabasePaths& paths, bool only_empty_files) {
     const std::filesystem::path folder = paths.database_folder.parent_path();
     if (!isRealFolder(folder)) {
         if (pathExists(folder)) {
-            throw FileError(folder, FileOperation::Delete, ENOTDIR);
+            throw FileError(folder, FileOperation::DeleteFolder, ENOTDIR);
         }
         return;
     }
@@ -322,14 +322,15 @@ bool Database::importFromWorkingFolder() {
             return false;
         }
     }
-    const DatabasePaths staging = buildPaths(importStagingFolderOf(m_paths.database_folder));
+    // Named as it stands, not as its links resolve: a link of that name is never followed.
+    const std::filesystem::path staging_folder = importStagingFolderOf(m_paths.database_folder);
+    const DatabasePaths staging = buildPaths(staging_folder);
     // What an interrupted import left: copies only, the originals are still in place. A folder of
-    // that name without the import's mark is the user's and stops the import.
-    if (pathExists(staging.database_folder.parent_path())) {
-        if (!isRealFolder(staging.database_folder.parent_path()) ||
-            !pathExists(staging.database_folder / kImportMarkName)) {
-            throw FileError(staging.database_folder.parent_path(), FileOperation::CreateFolder,
-                            EEXIST);
+    // that name without the import's mark, or a link, is the user's and stops the import.
+    struct stat entry {};
+    if (::lstat(staging_folder.c_str(), &entry) == 0) {
+        if (!S_ISDIR(entry.st_mode) || !pathExists(staging_folder / kImportMarkName)) {
+            throw FileError(staging_folder, FileOperation::CreateFolder, EEXIST);
         }
         removeOwnFolder(staging, false);
     }

@@ -35,6 +35,8 @@ std::string_view polishOperation(FileOperation operation) {
             return "usunąć pliku";
         case FileOperation::CreateFolder:
             return "utworzyć katalogu";
+        case FileOperation::DeleteFolder:
+            return "usunąć katalogu";
         case FileOperation::OpenFolder:
             return "otworzyć katalogu";
         case FileOperation::SyncFolder:

@@ -18,6 +18,7 @@ enum class FileOperation {
     Rename,
     Delete,
     CreateFolder,
+    DeleteFolder,
     OpenFolder,
     SyncFolder,
     Lock,

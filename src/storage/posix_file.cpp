@@ -272,7 +272,7 @@ void removeFile(const std::filesystem::path& path) {
 void removeFolder(const std::filesystem::path& path) {
     if (::rmdir(path.c_str()) != 0) {
         if (errno != ENOENT) {
-            throw FileError(path, FileOperation::Delete, errno);
+            throw FileError(path, FileOperation::DeleteFolder, errno);
         }
         return;
     }

@@ -76,4 +76,20 @@ QString fileErrorMessage(const FileError& error) {
     return utf8ToQString(error.polishMessage());
 }
 
+void showFileError(UiService& ui, QWidget* parent, const FileError& error, const QString& note) {
+    ui.showMessage(parent,
+                   note.isEmpty() ? fileErrorMessage(error) : fileErrorMessage(error) + note,
+                   kFileErrorTitle);
+}
+
+bool runCommand(UiService& ui, QWidget* parent, const std::function<void()>& command) {
+    try {
+        command();
+        return true;
+    } catch (const FileError& error) {
+        showFileError(ui, parent, error);
+        return false;
+    }
+}
+
 }  // namespace ordavo

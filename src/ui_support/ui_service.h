@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "storage/message_sink.h"
 
@@ -60,5 +61,12 @@ private:
 // The one Polish message for a failed file operation: the file and the system's reason.
 QString fileErrorMessage(const FileError& error);
 inline const QString kFileErrorTitle = QStringLiteral("Kinokrat - Błąd pliku");
+
+// The message box of a failed file operation over `parent`, with `note` after the message.
+void showFileError(UiService& ui, QWidget* parent, const FileError& error,
+                   const QString& note = {});
+// Runs one command of `parent`: a FileError it throws becomes that message box, and what the
+// user typed stays where it is. False when the command failed so.
+bool runCommand(UiService& ui, QWidget* parent, const std::function<void()>& command);
 
 }  // namespace ordavo

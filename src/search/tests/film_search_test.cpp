@@ -12,6 +12,7 @@
 #include "storage/file_error.h"
 #include "storage/film_table.h"
 #include "storage/text_field.h"
+#include "testing/file_error_check.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
@@ -197,8 +198,11 @@ TEST_F(FilmSearchTest, SearchesFollowOurOwnSavesAndStillSeeOtherProgramsChanges)
 }
 
 TEST_F(FilmSearchTest, AMissingTableThrowsFileError) {
-    EXPECT_THROW(search(kTitle, u"Rejs"), FileError);
-    EXPECT_THROW(films.prepare(kTitle), FileError);
+    const std::filesystem::path table = paths.file(DataFile::Films);
+    EXPECT_TRUE(testing::throwsFileError([&] { search(kTitle, u"Rejs"); }, table,
+                                         FileOperation::Open, ENOENT));
+    EXPECT_TRUE(testing::throwsFileError([&] { films.prepare(kTitle); }, table, FileOperation::Open,
+                                         ENOENT));
 }
 
 TEST_F(FilmSearchTest, AReadAheadKeepsOnlyTheLastFieldAndAStoppedOneKeepsNothing) {

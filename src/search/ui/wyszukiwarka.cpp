@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <chrono>
 
-#include "ui_support/qt_text.h"
-#include "ui_support/ui_service.h"
 #include "search/film_search.h"
 #include "storage/file_error.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/ui_service.h"
 
 namespace ordavo {
 
@@ -117,10 +117,7 @@ void Wyszukiwarka::search() {
     const std::u16string phrase =
         toU16(m_phrase->text().left(static_cast<int>(kMaxSearchPhraseLength)));
     std::vector<std::int64_t> found;
-    try {
-        found = m_films.search(field, phrase);
-    } catch (const FileError& error) {
-        m_ui.showMessage(this, fileErrorMessage(error), kFileErrorTitle);
+    if (!runCommand(m_ui, this, [&] { found = m_films.search(field, phrase); })) {
         return;
     }
     if (found.empty()) {

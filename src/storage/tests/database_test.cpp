@@ -14,6 +14,7 @@
 #include "storage/film_table.h"
 #include "storage/posix_file.h"
 #include "storage/text_field.h"
+#include "testing/file_error_check.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
@@ -72,7 +73,9 @@ TEST_F(DatabaseTest, FirstStartInAnEmptyWorkingFolderCreatesAnEmptyDatabase) {
 
 TEST_F(DatabaseTest, CreateMissingOutsideStartUpNeedsTheFolderAndTouchesNothingThatExists) {
     Database db(buildPaths(root / "chosen"), sink);
-    EXPECT_THROW(db.createMissing(false), FileError);  // the folder itself is not made
+    // The folder itself is not made.
+    EXPECT_TRUE(testing::throwsFileError([&] { db.createMissing(false); }, db.paths().covers_folder,
+                                         FileOperation::CreateFolder, ENOENT));
 
     std::filesystem::create_directory(root / "chosen");
     testing::writeText(root / "chosen/KR_OB.kr", "keep");
@@ -163,7 +166,9 @@ TEST_F(DatabaseTest, AFileThatIsNotARegularFileMakesTheSetDamagedAndIsNamed) {
                                               "potoki): KR_OB.kr."),
                   std::string::npos)
             << sink.messages[0].first;
-        EXPECT_THROW(PosixFile(folder / "KR_OB.kr", PosixFile::Mode::Read), FileError);
+        EXPECT_TRUE(
+            testing::throwsFileError([&] { PosixFile(folder / "KR_OB.kr", PosixFile::Mode::Read); },
+                                     folder / "KR_OB.kr", FileOperation::Open));
     }
 }
 
@@ -174,7 +179,8 @@ TEST_F(DatabaseTest, ACreationCutShortLeavesNoHeaderAndTheNextOneFinishesIt) {
     std::filesystem::create_directory(folder);
     std::filesystem::create_symlink(root / "nowhere" / "KR_LZ.kr", folder / "KR_LZ.kr");
     Database db(buildPaths(), sink);
-    EXPECT_THROW(db.createMissing(true), FileError);
+    EXPECT_TRUE(testing::throwsFileError([&] { db.createMissing(true); }, folder / "KR_LZ.kr",
+                                         FileOperation::Open, ENOENT));
     EXPECT_TRUE(std::filesystem::exists(folder / "KR_PDB.kr"));
     EXPECT_FALSE(std::filesystem::exists(folder / "KR.kr"));
     EXPECT_EQ(db.checkFileSet(), DatabaseState::Absent);
@@ -223,10 +229,12 @@ TEST_F(DatabaseTest, AFailedImportCopyDeletesNoOriginalAndLeavesNoCopy) {
     for (const char* name : kNames) {
         testing::writeText(root / name, name);
     }
-    // A folder in the way of the cast table's temporary copy makes that copy fail.
+    // A folder of the user's inside the database folder keeps the import from putting its
+    // copies in place.
     std::filesystem::create_directories(root / "default_db/KR_OB.kr0");
     Database db(buildPaths(), sink);
-    EXPECT_THROW(db.importFromWorkingFolder(), FileError);
+    EXPECT_TRUE(testing::throwsFileError([&] { db.importFromWorkingFolder(); }, root / "default_db",
+                                         FileOperation::DeleteFolder, ENOTEMPTY));
     for (const char* name : kNames) {
         EXPECT_TRUE(std::filesystem::exists(root / name)) << name;
         EXPECT_FALSE(std::filesystem::exists(root / "default_db" / name)) << name;
@@ -259,31 +267,51 @@ TEST_F(DatabaseTest, AnImportNeverRemovesAFolderOfTheUsersNamedLikeItsStaging) {
     for (const char* name : kNames) {
         testing::writeText(root / name, std::string("content of ") + name);
     }
+    const std::filesystem::path staging = root / "default_db.import";
+    const std::filesystem::path other = root / "elsewhere";
+    const auto userFolder = [&](const std::filesystem::path& folder, bool with_our_mark) {
+        std::filesystem::create_directory(folder);
+        testing::writeText(folder / "KR.kr", "mine");
+        if (with_our_mark) {
+            testing::writeText(folder / ".ordavo-import", "");
+        }
+    };
     struct Case {
         const char* what;
         std::function<void()> make;
+        std::filesystem::path kept;  // what must still be there; empty: nothing may appear
     };
-    const std::filesystem::path other = root / "elsewhere";
-    for (const Case& c : {Case{"a database of the user's",
-                               [&] {
-                                   std::filesystem::create_directory(root / "default_db.import");
-                                   testing::writeText(root / "default_db.import/KR.kr", "mine");
-                               }},
-                          Case{"a link to a folder of the user's", [&] {
-                                   std::filesystem::create_directory(other);
-                                   testing::writeText(other / "KR.kr", "mine");
-                                   std::filesystem::create_directory_symlink(
-                                       other, root / "default_db.import");
-                               }}}) {
+    for (const Case& c : {
+             Case{"a database of the user's", [&] { userFolder(staging, false); },
+                  staging / "KR.kr"},
+             Case{"a link to a folder of the user's",
+                  [&] {
+                      userFolder(other, false);
+                      std::filesystem::create_directory_symlink(other, staging);
+                  },
+                  other / "KR.kr"},
+             Case{"a link to a folder that looks like an import's",
+                  [&] {
+                      userFolder(other, true);
+                      std::filesystem::create_directory_symlink(other, staging);
+                  },
+                  other / "KR.kr"},
+             Case{"a link to nowhere",
+                  [&] { std::filesystem::create_directory_symlink(other, staging); },
+                  {}},
+         }) {
         SCOPED_TRACE(c.what);
-        std::filesystem::remove_all(root / "default_db.import");
+        std::filesystem::remove_all(staging);
         std::filesystem::remove_all(other);
         c.make();
         Database db(buildPaths(), sink);
-        EXPECT_THROW(db.importFromWorkingFolder(), FileError);
-        const std::filesystem::path mine =
-            std::filesystem::exists(other) ? other / "KR.kr" : root / "default_db.import/KR.kr";
-        EXPECT_TRUE(std::filesystem::exists(mine));
+        EXPECT_TRUE(testing::throwsFileError([&] { db.importFromWorkingFolder(); }, staging,
+                                             FileOperation::CreateFolder, EEXIST));
+        if (c.kept.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(other));
+        } else {
+            EXPECT_TRUE(std::filesystem::exists(c.kept));
+        }
         EXPECT_TRUE(std::filesystem::exists(root / "KR_PDB.kr"));  // the originals too
         EXPECT_FALSE(std::filesystem::exists(root / "default_db/KR.kr"));
     }

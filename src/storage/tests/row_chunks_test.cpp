@@ -5,6 +5,7 @@
 
 #include "storage/file_error.h"
 #include "storage/row_chunks.h"
+#include "testing/file_error_check.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
@@ -71,7 +72,8 @@ TEST(RowChunksTest, AnEmptyTableHasNoRowsAndAMissingOneThrows) {
     testing::TempFolder root;
     testing::writeBytes(root / "t", {});
     EXPECT_TRUE(scan(root / "t", kRow).empty());
-    EXPECT_THROW(scan(root / "missing", kRow), FileError);
+    EXPECT_TRUE(testing::throwsFileError([&] { scan(root / "missing", kRow); }, root / "missing",
+                                         FileOperation::Open, ENOENT));
 }
 
 TEST(RowChunksTest, AVisitorCanStopTheScan) {

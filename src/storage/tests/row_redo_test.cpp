@@ -14,6 +14,7 @@
 #include "storage/filter_state.h"
 #include "storage/text_field.h"
 #include "storage/write_batch.h"
+#include "testing/file_error_check.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
@@ -185,7 +186,8 @@ TEST_F(WriteBatchTest, AFailedCommandIsCutBackAndNeverFinishedLater) {
         WriteBatch append(database.paths());
         append.add(DataFile::Films, kFilmRowSize, filmRow.data(), filmRow.size());
         append.onFailed([&] { failed = true; });
-        EXPECT_THROW(append.commit(), FileError);
+        EXPECT_TRUE(testing::throwsFileError([&] { append.commit(); }, films(),
+                                             FileOperation::Write, EFBIG));
     }
     EXPECT_TRUE(failed);
     EXPECT_EQ(testing::readBytes(films()), pattern(kFilmRowSize, 5));  // no half row

@@ -21,6 +21,7 @@
 #include "storage/row_redo.h"
 #include "storage/write_batch.h"
 #include "tabs/detail_tables.h"
+#include "testing/file_error_check.h"
 #include "testing/temp_folder.h"
 
 namespace ordavo {
@@ -54,7 +55,8 @@ TEST_F(WriteSafetyTest, AFullDiskLeavesEveryTableAsItWas) {
 
     {  // a new film that does not fit: no half row stays behind
         FileSizeLimit limit(size + 100);
-        EXPECT_THROW(table.appendRow(false), FileError);
+        EXPECT_TRUE(testing::throwsFileError([&] { table.appendRow(false); }, films(),
+                                             FileOperation::Write, EFBIG));
     }
     EXPECT_EQ(testing::readBytes(films()), before);
 
@@ -62,7 +64,8 @@ TEST_F(WriteSafetyTest, AFullDiskLeavesEveryTableAsItWas) {
         FileSizeLimit limit(kFilmRowSize + 10);
         table.current_offset = 0;
         ASSERT_TRUE(table.readRow(false));
-        EXPECT_THROW(table.deleteRow(filter), FileError);
+        EXPECT_TRUE(testing::throwsFileError([&] { table.deleteRow(filter); }, films(),
+                                             FileOperation::Copy, EFBIG));
     }
     EXPECT_EQ(testing::readBytes(films()), before);
     EXPECT_FALSE(std::filesystem::exists(folder() / "KR_PDB.kr0"));
@@ -81,7 +84,9 @@ TEST_F(WriteSafetyTest, AFullDiskLeavesEveryTableAsItWas) {
     cast.newRow(4);
     {
         FileSizeLimit limit(100);
-        EXPECT_THROW(cast.saveRows(), FileError);
+        EXPECT_TRUE(testing::throwsFileError([&] { cast.saveRows(); },
+                                             database.paths().file(DataFile::Cast),
+                                             FileOperation::Write, EFBIG));
     }
     EXPECT_EQ(std::filesystem::file_size(database.paths().file(DataFile::Cast)), 0u);
     EXPECT_TRUE(cast.new_row_pending);
@@ -111,21 +116,25 @@ TEST_F(WriteSafetyTest, AFailedWriteLeavesNoRecordThatWouldRedoIt) {
         rlim_t limit;
         std::function<void()> write;
         std::filesystem::path file;
+        std::filesystem::path named;  // in the message: the file whose write failed
     };
     const Case cases[] = {
         {"a new film whose row does not fit", films_size + 100, [&] { table.appendRow(false); },
-         films()},
-        {"a new film whose record does not fit", 1000, [&] { table.appendRow(false); }, films()},
+         films(), films()},
+        // The command's first table: the header, whose counter the new film takes.
+        {"a new film whose record does not fit", 1000, [&] { table.appendRow(false); }, films(),
+         database.paths().file(DataFile::Header)},
         {"a new detail row that does not fit", sizeof rows + 100, [&] { cast.saveRows(); },
+         cast_file, cast_file},
+        {"a new detail row whose record does not fit", 1000, [&] { cast.saveRows(); }, cast_file,
          cast_file},
-        {"a new detail row whose record does not fit", 1000, [&] { cast.saveRows(); }, cast_file},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const auto before = testing::readBytes(c.file);
         {
             FileSizeLimit limit(c.limit);
-            EXPECT_THROW(c.write(), FileError);
+            EXPECT_TRUE(testing::throwsFileError(c.write, c.named, FileOperation::Write, EFBIG));
         }
         // Nothing is done after all, also by a program that opens the database next.
         testing::openInAnotherProgram(database.paths());
@@ -140,7 +149,9 @@ TEST_F(WriteSafetyTest, ACoverOrExportThatDoesNotFitLeavesNoFile) {
     appendFilms(films(), {makeFilm(2, u"Rejs")});
     {
         FileSizeLimit limit(1000);
-        EXPECT_THROW(importCover(database.paths().covers_folder, image), FileError);
+        EXPECT_TRUE(testing::throwsFileError(
+            [&] { importCover(database.paths().covers_folder, image); },
+            database.paths().covers_folder / "front.jpg", FileOperation::Copy, EFBIG));
         EXPECT_THROW(ExportCsv(database.paths(), root / "out.csv", ExportScope::WholeDatabase, 0,
                                ExportSections{}, "UTF-8"),
                      ExportError);

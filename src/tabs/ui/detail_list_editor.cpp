@@ -13,12 +13,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "ui_support/film_form.h"
-#include "ui_support/qt_text.h"
-#include "ui_support/ui_service.h"
 #include "storage/file_error.h"
 #include "tabs/detail_tables.h"
 #include "tabs/ui/detail_list_model.h"
+#include "ui_support/film_form.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/ui_service.h"
 
 namespace ordavo {
 
@@ -253,11 +253,7 @@ std::optional<std::size_t> DetailListEditor::firstSelectedRow() const {
 }
 
 void DetailListEditor::runCommand(const std::function<void()>& command) {
-    try {
-        command();
-    } catch (const FileError& error) {
-        m_context.ui.showMessage(window(), fileErrorMessage(error), kFileErrorTitle);
-    }
+    ordavo::runCommand(m_context.ui, window(), command);
 }
 
 void DetailListEditor::newRow() {
