@@ -130,8 +130,7 @@ void CKinokratDlg::startUp() {
         page->setUpLists();
     }
     m_copyPage->fillMediumTypes();
-    m_filterIndicator->hide();
-    m_filter = FilterState{};
+    dropFilter();
 
     // The updater is looked for beside the program file only, never in the working folder.
     const QString updater =
@@ -221,8 +220,7 @@ void CKinokratDlg::openDatabase() {
         }
         // Offsets of a search in the previous database mean nothing in the new one, and nothing
         // of its film may be written into the new one.
-        m_filter = FilterState{};
-        m_filterIndicator->hide();
+        dropFilter();
         letGoOfDatabase();
         m_database.useHold(nullptr);
         m_hold.reset();
@@ -448,10 +446,7 @@ void CKinokratDlg::page(Paging step) {
                 return;
             }
             m_filter = std::move(moved);
-            m_table.current_offset = currentFilterOffset(m_filter);
-            refreshCounter();
-            clearForm(false);
-            loadFilm(false);
+            showFilterMatch();
             return;
         }
         if (refreshCounter() || !m_rules.beforeLeavingFilm()) {
@@ -593,9 +588,8 @@ void CKinokratDlg::clearFilter() {
         if (!m_rules.beforeLeavingFilm()) {
             return;
         }
-        ClearFilter(m_filter);
+        dropFilter();
         m_table.current_offset = 0;
-        m_filterIndicator->hide();
         loadFilm(true);
         refreshCounter();
     });
@@ -606,12 +600,21 @@ void CKinokratDlg::enterFilterMode(std::vector<std::int64_t> offsets) {
         if (!ordavo::enterFilterMode(m_filter, std::move(offsets))) {
             return;
         }
-        m_table.current_offset = currentFilterOffset(m_filter);
-        refreshCounter();
         m_filterIndicator->show();
-        clearForm(false);
-        loadFilm(false);
+        showFilterMatch();
     });
+}
+
+void CKinokratDlg::showFilterMatch() {
+    m_table.current_offset = currentFilterOffset(m_filter);
+    refreshCounter();
+    clearForm(false);
+    loadFilm(false);
+}
+
+void CKinokratDlg::dropFilter() {
+    ClearFilter(m_filter);
+    m_filterIndicator->hide();
 }
 
 void CKinokratDlg::runSearch() {

@@ -89,6 +89,10 @@ public:
     void clearFilter();
     // Filter mode after a search with matches (offsets in table order, not empty).
     void enterFilterMode(std::vector<std::int64_t> offsets);
+    // Shows the match the filter stands at: its row, the counter, a fresh form.
+    void showFilterMatch();
+    // Leaves filter mode, the indicator hidden.
+    void dropFilter();
     // "Wyszukaj": the search dialog, then filter mode when it found films.
     void runSearch();
     // "Eksportuj": a new export wizard window, shown and left open.
