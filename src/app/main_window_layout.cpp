@@ -39,20 +39,15 @@ void CKinokratDlg::buildWindow() {
     auto* header = new QGridLayout;
     header->setHorizontalSpacing(6);
     header->setVerticalSpacing(3);
-    const auto addHeaderField = [&](std::string_view member, int row, QWidget* box) {
-        auto* label = new QLabel(FilmForm::label(member), this);
+    const auto addHeaderField = [&](FilmFieldId field, int row, QWidget* box) {
+        auto* label = new QLabel(FilmForm::label(field), this);
         label->setBuddy(box);
         header->addWidget(label, row, 0);
         header->addWidget(box, row, 1);
     };
     addHeaderField("title", 0, m_form.addEdit("title", this));
     addHeaderField("original_title", 1, m_form.addEdit("original_title", this));
-    QComboBox* genre = m_form.addCombo(
-        "genre",
-        {QStringLiteral("Akcja"), QStringLiteral("Komedia"), QStringLiteral("Dramat"),
-         QStringLiteral("Horror"), QStringLiteral("Dokument"), QStringLiteral("Kryminał"),
-         QStringLiteral("Sensacja"), QStringLiteral("Paradokument"), QStringLiteral("Bajka")},
-        this);
+    QComboBox* genre = m_form.addCombo("genre", this);
     auto* genre_row = new QHBoxLayout;
     genre_row->addWidget(genre, 1);
     genre_row->addStretch(1);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace ordavo {
@@ -192,8 +193,39 @@ constexpr std::size_t filmFieldIndex(std::string_view member) {
     return index;
 }
 
-// The field table entry of a member name, or nullptr.
+// A field of the table named by its member at compile time: a name the table lacks does not
+// compile, and the field is found without a search.
+struct FilmFieldId {
+    consteval FilmFieldId(std::string_view member) : index(filmFieldIndex(member)) {
+        if (index >= kFilmFields.size()) {
+            throw "no film field of that name";  // not a constant expression: a compile error
+        }
+    }
+    template <std::size_t N>
+    consteval FilmFieldId(const char (&member)[N]) : FilmFieldId(std::string_view(member, N - 1)) {}
+    constexpr const FilmFieldInfo& info() const { return kFilmFields[index]; }
+
+    std::size_t index;
+};
+
+// The field table entry of a member name, or nullptr (for names that come at run time).
 const FilmFieldInfo* findFilmField(std::string_view member);
+
+// The suggestions a field's drop-down offers; none for a field without one.
+inline constexpr std::array<std::string_view, 9> kGenreChoices = {
+    "Akcja",    "Komedia",  "Dramat",       "Horror", "Dokument",
+    "Kryminał", "Sensacja", "Paradokument", "Bajka"};
+inline constexpr std::array<std::string_view, 5> kMediumTypeChoices = {"DVD-ROM", "VCD", "BD-DVD",
+                                                                       "HD-DVD", "VHS"};
+constexpr std::span<const std::string_view> choicesOf(FilmFieldId field) {
+    if (field.index == FilmFieldId("genre").index) {
+        return kGenreChoices;
+    }
+    if (field.index == FilmFieldId("medium_type").index) {
+        return kMediumTypeChoices;
+    }
+    return {};
+}
 
 // The text of a field: up to the first NUL, at most capacity - 1 units.
 std::u16string_view fieldText(const FilmRecord& record, const FilmFieldInfo& info);

@@ -4,7 +4,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
-#include <stdexcept>
+#include <QSignalBlocker>
+#include <algorithm>
 
 #include "ui_support/qt_text.h"
 
@@ -34,15 +35,6 @@ void setControlText(QWidget* control, const QString& text) {
 
 }  // namespace
 
-std::size_t FilmForm::indexOf(std::string_view member) const {
-    for (std::size_t i = 0; i < kFilmFields.size(); ++i) {
-        if (kFilmFields[i].member == member) {
-            return i;
-        }
-    }
-    throw std::logic_error("no film field " + std::string(member));
-}
-
 QString FilmForm::camelCase(std::string_view member) {
     QString name;
     bool upper = false;
@@ -57,34 +49,32 @@ QString FilmForm::camelCase(std::string_view member) {
     return name;
 }
 
-QString FilmForm::label(std::string_view member) {
-    const FilmFieldInfo* info = findFilmField(member);
-    return info ? utf8ToQString(info->label) : QString();
+QString FilmForm::label(FilmFieldId field) {
+    return utf8ToQString(field.info().label);
 }
 
-QLineEdit* FilmForm::addEdit(std::string_view member, QWidget* parent) {
+QString FilmForm::group(FilmFieldId field) {
+    return utf8ToQString(field.info().group);
+}
+
+QLineEdit* FilmForm::addEdit(FilmFieldId field, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
-    edit->setObjectName(camelCase(member) + QStringLiteral("Edit"));
+    edit->setObjectName(camelCase(field.info().member) + QStringLiteral("Edit"));
     QObject::connect(edit, &QLineEdit::textEdited, [this] {
         if (m_edited)
             m_edited();
     });
-    m_controls[indexOf(member)] = edit;
+    m_controls[field.index] = edit;
     return edit;
 }
 
-QComboBox* FilmForm::addCombo(std::string_view member, const QStringList& suggestions,
-                              QWidget* parent) {
+QComboBox* FilmForm::addCombo(FilmFieldId field, QWidget* parent) {
     auto* combo = new QComboBox(parent);
-    combo->setObjectName(camelCase(member) + QStringLiteral("Combo"));
+    combo->setObjectName(camelCase(field.info().member) + QStringLiteral("Combo"));
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
-    QStringList sorted = suggestions;
-    QCollator polish{QLocale(QLocale::Polish, QLocale::Poland)};
-    std::sort(sorted.begin(), sorted.end(), polish);
-    combo->addItems(sorted);
-    combo->setCurrentIndex(-1);
-    combo->clearEditText();
+    m_controls[field.index] = combo;
+    refillChoices(field);
     QObject::connect(combo, &QComboBox::editTextChanged, [this, combo] {
         if (m_edited && combo->hasFocus())
             m_edited();
@@ -94,20 +84,34 @@ QComboBox* FilmForm::addCombo(std::string_view member, const QStringList& sugges
         if (m_edited)
             m_edited();
     });
-    m_controls[indexOf(member)] = combo;
     return combo;
 }
 
-QWidget* FilmForm::control(std::string_view member) const {
-    return m_controls[indexOf(member)];
+void FilmForm::refillChoices(FilmFieldId field) {
+    auto* combo = qobject_cast<QComboBox*>(control(field));
+    if (combo == nullptr) {
+        return;
+    }
+    const QString kept = combo->currentText();
+    QStringList choices;
+    for (std::string_view choice : choicesOf(field)) {
+        choices.append(utf8ToQString(choice));
+    }
+    const QCollator polish{QLocale(QLocale::Polish, QLocale::Poland)};
+    std::sort(choices.begin(), choices.end(), polish);
+    const QSignalBlocker quiet(combo);  // not an edit of the user's
+    combo->clear();
+    combo->addItems(choices);
+    combo->setCurrentIndex(-1);
+    combo->setEditText(kept);
 }
 
-QString FilmForm::text(std::string_view member) const {
-    return controlText(m_controls[indexOf(member)]);
+QString FilmForm::text(FilmFieldId field) const {
+    return controlText(control(field));
 }
 
-void FilmForm::setText(std::string_view member, const QString& text) {
-    setControlText(m_controls[indexOf(member)], text);
+void FilmForm::setText(FilmFieldId field, const QString& text) {
+    setControlText(control(field), text);
 }
 
 void FilmForm::show(const FilmRecord& record) {

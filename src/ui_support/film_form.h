@@ -18,15 +18,17 @@ namespace ordavo {
 // between them and the current-film buffer.
 class FilmForm {
 public:
-    // A single-line box for `member`, named "<memberInCamelCase>Edit".
-    QLineEdit* addEdit(std::string_view member, QWidget* parent);
-    // An editable drop-down for `member`, named "<memberInCamelCase>Combo"; it offers
-    // `suggestions` in Polish order and stores whatever text its edit field holds.
-    QComboBox* addCombo(std::string_view member, const QStringList& suggestions, QWidget* parent);
+    // A single-line box for `field`, named "<memberInCamelCase>Edit".
+    QLineEdit* addEdit(FilmFieldId field, QWidget* parent);
+    // An editable drop-down for `field`, named "<memberInCamelCase>Combo"; it offers the field's
+    // choices in Polish order and stores whatever text its edit field holds.
+    QComboBox* addCombo(FilmFieldId field, QWidget* parent);
+    // Offers the field's choices again, with nothing picked and the text typed kept.
+    void refillChoices(FilmFieldId field);
 
-    QWidget* control(std::string_view member) const;
-    QString text(std::string_view member) const;
-    void setText(std::string_view member, const QString& text);
+    QWidget* control(FilmFieldId field) const { return m_controls[field.index]; }
+    QString text(FilmFieldId field) const;
+    void setText(FilmFieldId field, const QString& text);
 
     // Every bound control gets its field's text.
     void show(const FilmRecord& record);
@@ -39,13 +41,13 @@ public:
     // Called whenever the user edits any bound control.
     void setEditedHandler(std::function<void()> handler) { m_edited = std::move(handler); }
 
-    // The label a field's control carries.
-    static QString label(std::string_view member);
+    // The label a field's control carries, and the caption of its group ("" for none).
+    static QString label(FilmFieldId field);
+    static QString group(FilmFieldId field);
     // "original_title" → "originalTitle".
     static QString camelCase(std::string_view member);
 
 private:
-    std::size_t indexOf(std::string_view member) const;
     std::array<QWidget*, kFilmTextFieldCount> m_controls{};
     std::function<void()> m_edited;
 };

@@ -7,8 +7,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "ui_support/film_form.h"
 #include "tabs/ui/detail_list_editor.h"
+#include "ui_support/film_form.h"
 
 namespace ordavo {
 
@@ -24,9 +24,9 @@ QGridLayout* TabPage::fieldGrid(QWidget* parent, std::initializer_list<FieldPlac
     grid->setVerticalSpacing(3);
     int columns = 0;
     for (const FieldPlace& place : places) {
-        QLineEdit* edit = m_form.addEdit(place.member, parent);
+        QLineEdit* edit = m_form.addEdit(place.field, parent);
         auto* label =
-            new QLabel(place.label.isEmpty() ? FilmForm::label(place.member) : place.label, parent);
+            new QLabel(place.label.isEmpty() ? FilmForm::label(place.field) : place.label, parent);
         label->setBuddy(edit);
         grid->addWidget(label, place.row, place.column * 2);
         grid->addWidget(edit, place.row, place.column * 2 + 1);
@@ -38,7 +38,11 @@ QGridLayout* TabPage::fieldGrid(QWidget* parent, std::initializer_list<FieldPlac
     return grid;
 }
 
-QGroupBox* TabPage::fieldGroup(const QString& title, std::initializer_list<FieldPlace> places) {
+QGroupBox* TabPage::fieldGroup(std::initializer_list<FieldPlace> places) {
+    const QString title = FilmForm::group(places.begin()->field);
+    Q_ASSERT(std::all_of(places.begin(), places.end(), [&](const FieldPlace& place) {
+        return FilmForm::group(place.field) == title;
+    }));
     auto* group = new QGroupBox(title, this);
     group->setLayout(fieldGrid(group, places));
     return group;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/film_record.h"
 #include "storage/page_handover.h"
 
 class QGridLayout;
@@ -35,7 +36,7 @@ struct PageContext {
 // Where a film-record box stands in a page's grid: its row, and the pair of grid columns
 // (label, box) it takes.
 struct FieldPlace {
-    std::string_view member;
+    FilmFieldId field;
     int row;
     int column;          // 0 for the first label/box pair, 1 for the second, ...
     QString label = {};  // the field table's label when empty
@@ -61,8 +62,9 @@ public:
 protected:
     // A grid of labelled film-record boxes, each box stretching with the page.
     QGridLayout* fieldGrid(QWidget* parent, std::initializer_list<FieldPlace> places);
-    // The same grid inside a group box captioned `title`.
-    QGroupBox* fieldGroup(const QString& title, std::initializer_list<FieldPlace> places);
+    // The same grid inside a group box captioned with the fields' group, as the field table
+    // names it (every place is of that group).
+    QGroupBox* fieldGroup(std::initializer_list<FieldPlace> places);
     // A caption and an area under it that the page's detail list fills; `stretch` shares the
     // page's spare height between its lists.
     QWidget* listArea(const QString& caption, const QString& name, int stretch = 1);

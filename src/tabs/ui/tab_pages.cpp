@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "ui_support/film_form.h"
 #include "tabs/ui/detail_list_editor.h"
+#include "ui_support/film_form.h"
 
 namespace ordavo {
 
@@ -17,12 +17,11 @@ TAB_Oocena::TAB_Oocena(const PageContext& context, QWidget* parent) : TabPage(co
     addList(DetailList::Reviews, QStringLiteral("Zasoby poświęcone tytułowi"),
             QStringLiteral("reviewsArea"),
             {QStringLiteral("Edytuj kolumny"), 2, /*single_selection=*/true});
-    m_layout->addWidget(
-        fieldGroup(QStringLiteral("Ocena Własna"), {{"own_rating_soundtrack", 0, 0},
-                                                    {"own_rating_cast", 1, 0},
-                                                    {"own_rating_overall", 2, 0},
-                                                    {"own_rating_cinematography", 0, 1},
-                                                    {"own_rating_artistic_value", 1, 1}}));
+    m_layout->addWidget(fieldGroup({{"own_rating_soundtrack", 0, 0},
+                                    {"own_rating_cast", 1, 0},
+                                    {"own_rating_overall", 2, 0},
+                                    {"own_rating_cinematography", 0, 1},
+                                    {"own_rating_artistic_value", 1, 1}}));
 }
 
 TAB_Obsada::TAB_Obsada(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
@@ -30,13 +29,13 @@ TAB_Obsada::TAB_Obsada(const PageContext& context, QWidget* parent) : TabPage(co
     addList(DetailList::Cast, QStringLiteral("Obsada"), QStringLiteral("castArea"),
             {QStringLiteral("Edytuj Kolumny"), 1});
     auto* crew = new QGridLayout;
-    const auto group = [this](const char* title, std::string_view name, std::string_view nation) {
-        return fieldGroup(QString::fromUtf8(title), {{name, 0, 0}, {nation, 1, 0}});
+    const auto group = [this](FilmFieldId name, FilmFieldId nation) {
+        return fieldGroup({{name, 0, 0}, {nation, 1, 0}});
     };
-    crew->addWidget(group("Reżyser", "director_name", "director_nationality"), 0, 0);
-    crew->addWidget(group("Zdjęcia", "cinematographer_name", "cinematographer_nationality"), 0, 1);
-    crew->addWidget(group("Scenariusz", "screenwriter_name", "screenwriter_nationality"), 1, 0);
-    crew->addWidget(group("Muzyka", "composer_name", "composer_nationality"), 1, 1);
+    crew->addWidget(group("director_name", "director_nationality"), 0, 0);
+    crew->addWidget(group("cinematographer_name", "cinematographer_nationality"), 0, 1);
+    crew->addWidget(group("screenwriter_name", "screenwriter_nationality"), 1, 0);
+    crew->addWidget(group("composer_name", "composer_nationality"), 1, 1);
     m_layout->addLayout(crew);
 }
 
@@ -53,15 +52,13 @@ TAB_Produkcja::TAB_Produkcja(const PageContext& context, QWidget* parent)
 TAB_DOE::TAB_DOE(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
     setObjectName(QStringLiteral("copyDataPage"));
     m_layout->addWidget(fieldGroup(
-        QStringLiteral("Właściciel"),
         {{"owner_first_name", 0, 0}, {"owner_last_name", 0, 1}, {"owner_address", 1, 0}}));
-    m_layout->addWidget(
-        fieldGroup(QStringLiteral("Miejsce nabycia"), {{"acquisition_name", 0, 0},
-                                                       {"acquisition_address", 1, 0},
-                                                       {"acquisition_www", 2, 0},
-                                                       {"acquisition_phone", 0, 1},
-                                                       {"acquisition_fax", 1, 1},
-                                                       {"acquisition_email", 2, 1}}));
+    m_layout->addWidget(fieldGroup({{"acquisition_name", 0, 0},
+                                    {"acquisition_address", 1, 0},
+                                    {"acquisition_www", 2, 0},
+                                    {"acquisition_phone", 0, 1},
+                                    {"acquisition_fax", 1, 1},
+                                    {"acquisition_email", 2, 1}}));
     QGridLayout* rest = fieldGrid(this, {{"price", 0, 0},
                                          {"current_value", 1, 0},
                                          {"purchase_date", 2, 0},
@@ -69,7 +66,7 @@ TAB_DOE::TAB_DOE(const PageContext& context, QWidget* parent) : TabPage(context,
                                          {"catalogue_date", 1, 1},
                                          {"catalogue_number", 2, 1}});
     auto* medium_label = new QLabel(FilmForm::label("medium_type"), this);
-    QComboBox* medium = m_form.addCombo("medium_type", {}, this);
+    QComboBox* medium = m_form.addCombo("medium_type", this);
     medium_label->setBuddy(medium);
     rest->addWidget(medium_label, 0, 4);
     rest->addWidget(medium, 0, 5);
@@ -79,15 +76,7 @@ TAB_DOE::TAB_DOE(const PageContext& context, QWidget* parent) : TabPage(context,
 }
 
 void TAB_DOE::fillMediumTypes() {
-    auto* combo = qobject_cast<QComboBox*>(m_form.control("medium_type"));
-    const QString kept = combo->currentText();
-    QStringList types = {QStringLiteral("DVD-ROM"), QStringLiteral("VCD"), QStringLiteral("BD-DVD"),
-                         QStringLiteral("HD-DVD"), QStringLiteral("VHS")};
-    types.sort(Qt::CaseInsensitive);
-    combo->clear();
-    combo->addItems(types);
-    combo->setCurrentIndex(-1);
-    combo->setEditText(kept);
+    m_form.refillChoices("medium_type");
 }
 
 TAB_IOF::TAB_IOF(const PageContext& context, QWidget* parent) : TabPage(context, parent) {
@@ -101,16 +90,12 @@ TAB_IOF::TAB_IOF(const PageContext& context, QWidget* parent) : TabPage(context,
     m_layout->addLayout(
         fieldGrid(this, {{"voice_over_languages", 0, 0}, {"subtitle_languages", 0, 1}}));
     auto* groups = new QHBoxLayout;
-    const auto group = [this](const char* title, std::string_view name, std::string_view type,
-                              std::string_view version) {
-        return fieldGroup(QString::fromUtf8(title), {{name, 0, 0}, {type, 1, 0}, {version, 2, 0}});
+    const auto group = [this](FilmFieldId name, FilmFieldId type, FilmFieldId version) {
+        return fieldGroup({{name, 0, 0}, {type, 1, 0}, {version, 2, 0}});
     };
-    groups->addWidget(
-        group("Kodek wideo", "video_codec_name", "video_codec_type", "video_codec_version"));
-    groups->addWidget(
-        group("System dźwięku", "sound_system_name", "sound_system_type", "sound_system_version"));
-    groups->addWidget(
-        group("Zabezpieczenia", "protection_name", "protection_type", "protection_version"));
+    groups->addWidget(group("video_codec_name", "video_codec_type", "video_codec_version"));
+    groups->addWidget(group("sound_system_name", "sound_system_type", "sound_system_version"));
+    groups->addWidget(group("protection_name", "protection_type", "protection_version"));
     m_layout->addLayout(groups);
     m_layout->addLayout(fieldGrid(this, {{"production_countries", 0, 0}}));
     addList(DetailList::Locations, QStringLiteral("Lokalizacje zdjęciowe"),
