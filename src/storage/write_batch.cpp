@@ -137,16 +137,22 @@ std::vector<unsigned char> readAll(const PosixFile& file) {
     return bytes;
 }
 
+}  // namespace
+
 // What this process knows of a database's log between commands: where the next entry goes, in
 // which epoch, and which files its entries have written without a flush. Checked against the log
 // file before each use; another program's writes make it read the log again.
-struct LogState {
+struct RedoLogState {
     std::uint64_t epoch = 0;
     std::uint64_t next_sequence = 0;
     std::uint64_t length = 0;
     std::set<DataFile> unflushed;
     std::optional<FileStamp> stamp;  // of the log as this process left it; none: no log file
 };
+
+namespace {
+
+using LogState = RedoLogState;
 
 // The log file's stamp now; none when there is no log.
 std::optional<FileStamp> logStamp(const std::filesystem::path& path) {
@@ -226,31 +232,42 @@ void WriteBatch::commit(const std::function<void(Step)>& stop) {
     }
 }
 
+void WriteBatch::runAll(const std::vector<std::function<void()>>& calls) {
+    for (const auto& call : calls) {
+        call();
+    }
+}
+
 void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
-    const auto step = [&](Step reached) {
-        if (stop) {
-            stop(reached);
-        }
-    };
-    const auto failed = [&] {
-        for (const auto& call : m_failed) {
-            call();
-        }
-    };
     if (m_writes.empty()) {
-        for (const auto& call : m_committed) {
-            call();
-        }
+        runAll(m_committed);
         return;
     }
     LogState& state = currentState(m_paths);
+    // 1. The entry, on the device before any file is touched: then the command is durable, as
+    // the log finishes it after any cut.
+    const std::uint64_t at = appendEntry(state, encodeEntry(state));
+    if (stop) {
+        stop(Step::RecordWritten);
+    }
+    // 2. The changes, written; their files are flushed at the next checkpoint.
+    writeChanges(state, at);
+    if (stop) {
+        stop(Step::FilesWritten);
+    }
+    if (state.length > kCheckpointLength) {
+        checkpoint(m_paths, state);
+    }
+    runAll(m_committed);
+}
+
+std::vector<unsigned char> WriteBatch::encodeEntry(const RedoLogState& state) const {
     std::size_t length = kHeadSize + kChecksumSize;
     for (const Change& change : m_writes) {
         length += kChangeHeadSize + change.bytes.size();
     }
-    std::vector<unsigned char> entry;
+    std::vector<unsigned char> entry(std::begin(kMagic), std::end(kMagic));
     entry.reserve(length);
-    entry.insert(entry.end(), std::begin(kMagic), std::end(kMagic));
     put(entry, kVersion);
     put(entry, static_cast<std::uint32_t>(m_writes.size()));
     put(entry, static_cast<std::uint64_t>(length));
@@ -264,9 +281,11 @@ void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
         entry.insert(entry.end(), change.bytes.begin(), change.bytes.end());
     }
     put(entry, redoChecksum(entry.data(), entry.size()));
+    return entry;
+}
 
-    // 1. The entry, on the device before any file is touched: then the command is durable, as
-    // the log finishes it after any cut.
+std::uint64_t WriteBatch::appendEntry(RedoLogState& state,
+                                      const std::vector<unsigned char>& entry) {
     const std::filesystem::path& log_path = m_paths.redo_record;
     const std::uint64_t at = state.length;
     try {
@@ -293,16 +312,17 @@ void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
     } catch (const FileError& error) {
         state.length = at;
         state.stamp = logStamp(log_path);
-        failed();
+        runAll(m_failed);
         // The user knows the table being written, not the log.
         throw FileError(m_paths.file(m_writes.front().file), error.operation(),
                         error.errorNumber());
     }
     state.length = at + entry.size();
     ++state.next_sequence;
-    step(Step::RecordWritten);
+    return at;
+}
 
-    // 2. The changes, written; their files are flushed at the next checkpoint.
+void WriteBatch::writeChanges(RedoLogState& state, std::uint64_t entry_at) {
     std::map<DataFile, std::unique_ptr<PosixFile>> files;
     std::map<DataFile, std::uint64_t> old_lengths;
     std::map<DataFile, FileStamp> stamps_before;
@@ -338,17 +358,8 @@ void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
             } catch (const FileError&) {
             }
         }
-        try {
-            PosixFile log(log_path, PosixFile::Mode::ReadWrite);
-            log.truncate(at);
-            log.dataSync();
-            state.length = at;
-            --state.next_sequence;
-            state.stamp = stampOf(log);
-        } catch (const FileError&) {
-            logStates().erase(log_path);  // read the log again next time
-        }
-        failed();
+        cutEntryOff(state, entry_at);
+        runAll(m_failed);
         throw;
     }
     // What the program keeps of each file catches up with the rows written.
@@ -357,12 +368,18 @@ void WriteBatch::commitSteps(const std::function<void(Step)>& stop) {
             m_database->keeper(which).ownRowsWritten(stamps_before[which], *file, rows[which]);
         }
     }
-    step(Step::FilesWritten);
-    if (state.length > kCheckpointLength) {
-        checkpoint(m_paths, state);
-    }
-    for (const auto& call : m_committed) {
-        call();
+}
+
+void WriteBatch::cutEntryOff(RedoLogState& state, std::uint64_t entry_at) {
+    try {
+        PosixFile log(m_paths.redo_record, PosixFile::Mode::ReadWrite);
+        log.truncate(entry_at);
+        log.dataSync();
+        state.length = entry_at;
+        --state.next_sequence;
+        state.stamp = stampOf(log);
+    } catch (const FileError&) {
+        logStates().erase(m_paths.redo_record);  // read the log again next time
     }
 }
 

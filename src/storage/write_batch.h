@@ -25,6 +25,8 @@ class Database;
 // — the same bytes at the same offsets, so an entry whose changes are there already does no harm
 // — flushes them and empties the log; an entry torn by the cut was never followed by a change
 // to a file, and is dropped with everything after it.
+struct RedoLogState;
+
 class WriteBatch {
 public:
     // The files' keepers are told of every row written (see table_keeper.h).
@@ -55,6 +57,15 @@ public:
 
 private:
     void commitSteps(const std::function<void(Step)>& stop);
+    // The command's log entry, in the log's epoch and sequence.
+    std::vector<unsigned char> encodeEntry(const RedoLogState& state) const;
+    // Writes the entry at the log's end and flushes it; returns where it lies.
+    std::uint64_t appendEntry(RedoLogState& state, const std::vector<unsigned char>& entry);
+    // Writes the changes into their files; on a failure undoes what it can and cuts the entry
+    // at `entry_at` off the log.
+    void writeChanges(RedoLogState& state, std::uint64_t entry_at);
+    void cutEntryOff(RedoLogState& state, std::uint64_t entry_at);
+    static void runAll(const std::vector<std::function<void()>>& calls);
 
     struct Change {
         DataFile file;
