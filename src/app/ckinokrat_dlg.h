@@ -16,6 +16,8 @@
 #include "ui_support/film_form.h"
 #include "ui_support/ui_service.h"
 
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -124,7 +126,16 @@ private:
     void buildMenu();
     QWidget* buildCoverColumn();
     QWidget* buildBottomBar();
+    QGridLayout* buildHeader();
+    QTabWidget* buildTabs();
+    QHBoxLayout* buildCounter(QWidget* bar);
+    QHBoxLayout* buildPaging(QWidget* bar);
+    QHBoxLayout* buildCommands(QWidget* bar);
     void startUp();
+    // Opens or creates the database of the working folder; false when a file error (said
+    // already) leaves it unusable.
+    bool settleStartUpDatabase();
+    void startUpdater();
     // After the paths point to a database whose files are settled: holds it when no other copy
     // does, decides what the window may do with it, and says once why when it cannot store.
     void takeDatabase();

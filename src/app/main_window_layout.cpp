@@ -36,6 +36,26 @@ void CKinokratDlg::buildWindow() {
     buildMenu();
 
     auto* right = new QVBoxLayout;
+    right->addLayout(buildHeader());
+    right->addWidget(buildTabs(), 1);
+
+    root->addWidget(buildCoverColumn(), 0, 0);
+    root->addLayout(right, 0, 1);
+    root->addWidget(buildBottomBar(), 1, 0, 1, 2);
+    root->setColumnStretch(1, 1);
+    root->setRowStretch(0, 1);
+
+    // The size of the original dialog template (694 x 427 dialog units) in this font.
+    const QFontMetrics metrics(font());
+    const double unit_x = metrics.horizontalAdvance(QStringLiteral(
+                              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                          52.0 / 4.0;
+    const double unit_y = metrics.height() / 8.0;
+    resize(QSize(static_cast<int>(694 * unit_x), static_cast<int>(427 * unit_y))
+               .expandedTo(minimumSizeHint()));
+}
+
+QGridLayout* CKinokratDlg::buildHeader() {
     auto* header = new QGridLayout;
     header->setHorizontalSpacing(6);
     header->setVerticalSpacing(3);
@@ -63,8 +83,10 @@ void CKinokratDlg::buildWindow() {
     header->addWidget(m_idEdit, 0, 3);
     header->setColumnStretch(1, 5);
     header->setColumnStretch(3, 2);
-    right->addLayout(header);
+    return header;
+}
 
+QTabWidget* CKinokratDlg::buildTabs() {
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("tabs"));
     const PageContext context{m_form, m_details, [this] { return m_table.current().id; }, m_rawUi,
@@ -81,22 +103,7 @@ void CKinokratDlg::buildWindow() {
     m_tabs->addTab(m_copyPage, QStringLiteral("Dane o egzemplarzu"));
     m_tabs->addTab(m_infoPage, QStringLiteral("Info o filmie"));
     m_tabs->addTab(m_loansPage, QStringLiteral("Bibliotekarz"));
-    right->addWidget(m_tabs, 1);
-
-    root->addWidget(buildCoverColumn(), 0, 0);
-    root->addLayout(right, 0, 1);
-    root->addWidget(buildBottomBar(), 1, 0, 1, 2);
-    root->setColumnStretch(1, 1);
-    root->setRowStretch(0, 1);
-
-    // The size of the original dialog template (694 x 427 dialog units) in this font.
-    const QFontMetrics metrics(font());
-    const double unit_x = metrics.horizontalAdvance(QStringLiteral(
-                              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
-                          52.0 / 4.0;
-    const double unit_y = metrics.height() / 8.0;
-    resize(QSize(static_cast<int>(694 * unit_x), static_cast<int>(427 * unit_y))
-               .expandedTo(minimumSizeHint()));
+    return m_tabs;
 }
 
 void CKinokratDlg::buildMenu() {
@@ -169,7 +176,28 @@ QWidget* CKinokratDlg::buildBottomBar() {
     auto* grid = new QGridLayout(bar);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setVerticalSpacing(3);
+    grid->addLayout(buildCounter(bar), 0, 0);
+    grid->addLayout(buildPaging(bar), 1, 0);
+    grid->addLayout(buildCommands(bar), 0, 1, 2, 1, Qt::AlignCenter);
 
+    m_filterIndicator = new QLabel(bar);
+    m_filterIndicator->setObjectName(QStringLiteral("filterIndicator"));
+    m_filterIndicator->setPixmap(QPixmap(QStringLiteral(":/ordavo/filter_indicator.png")));
+    QSizePolicy keep = m_filterIndicator->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_filterIndicator->setSizePolicy(keep);
+    grid->addWidget(m_filterIndicator, 0, 2, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
+
+    auto* notice = new QLabel(QStringLiteral("© 2026 projekt Ordavo"), bar);
+    notice->setObjectName(QStringLiteral("rightsNotice"));
+    grid->addWidget(notice, 2, 0, 1, 3);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
+    return bar;
+}
+
+QHBoxLayout* CKinokratDlg::buildCounter(QWidget* bar) {
     auto* counter = new QHBoxLayout;
     m_positionEdit = new QLineEdit(bar);
     m_positionEdit->setObjectName(QStringLiteral("positionEdit"));
@@ -185,8 +213,10 @@ QWidget* CKinokratDlg::buildBottomBar() {
     counter->addWidget(new QLabel(QStringLiteral("z"), bar));
     counter->addWidget(m_countEdit);
     counter->addStretch(1);
-    grid->addLayout(counter, 0, 0);
+    return counter;
+}
 
+QHBoxLayout* CKinokratDlg::buildPaging(QWidget* bar) {
     auto* paging = new QHBoxLayout;
     const auto pageButton = [&](const QString& text, const QString& name, const QString& tip,
                                 const QKeySequence& keys, Paging step) {
@@ -207,8 +237,10 @@ QWidget* CKinokratDlg::buildBottomBar() {
     pageButton(QStringLiteral(">|"), QStringLiteral("lastButton"), QStringLiteral("Ostatni film"),
                QKeySequence(Qt::ALT | Qt::Key_End), Paging::Last);
     paging->addStretch(1);
-    grid->addLayout(paging, 1, 0);
+    return paging;
+}
 
+QHBoxLayout* CKinokratDlg::buildCommands(QWidget* bar) {
     auto* commands = new QHBoxLayout;
     const auto command = [&](const QString& text, const QString& name, const QString& icon,
                              const QString& tip, const QKeySequence& keys, auto slot) {
@@ -242,23 +274,7 @@ QWidget* CKinokratDlg::buildBottomBar() {
     m_deleteButton = command(QStringLiteral("&Usuń"), QStringLiteral("deleteButton"),
                              QStringLiteral(":/ordavo/icon_delete.png"),
                              QStringLiteral("Usuń film"), QKeySequence(), [this] { deleteFilm(); });
-    grid->addLayout(commands, 0, 1, 2, 1, Qt::AlignCenter);
-
-    m_filterIndicator = new QLabel(bar);
-    m_filterIndicator->setObjectName(QStringLiteral("filterIndicator"));
-    m_filterIndicator->setPixmap(QPixmap(QStringLiteral(":/ordavo/filter_indicator.png")));
-    QSizePolicy keep = m_filterIndicator->sizePolicy();
-    keep.setRetainSizeWhenHidden(true);
-    m_filterIndicator->setSizePolicy(keep);
-    grid->addWidget(m_filterIndicator, 0, 2, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
-
-    auto* notice = new QLabel(QStringLiteral("© 2026 projekt Ordavo"), bar);
-    notice->setObjectName(QStringLiteral("rightsNotice"));
-    grid->addWidget(notice, 2, 0, 1, 3);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnStretch(1, 1);
-    grid->setColumnStretch(2, 1);
-    return bar;
+    return commands;
 }
 
 }  // namespace ordavo
