@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <array>
+#include <ostream>
 
 #include "app/tests/list_window_fixture.h"
 
@@ -13,6 +14,11 @@ struct ListCase {
     const char* role;
     const DetailLayout* layout;
 };
+
+// gtest prints a parameter in test listings and failures; without this it shows raw bytes.
+void PrintTo(const ListCase& list, std::ostream* out) {
+    *out << list.role;
+}
 
 const std::array kLists = {
     ListCase{"reviews", &kOcenaLayout},
