@@ -109,11 +109,6 @@ const FilmFieldInfo& searchField(std::size_t field_number) {
     return kFilmFields[kSearchFieldIndices[field_number]];
 }
 
-std::u16string_view FieldTexts::text(std::size_t row) const {
-    const std::size_t begin = row == 0 ? 0 : ends[row - 1];
-    return std::u16string_view(units).substr(begin, ends[row] - begin);
-}
-
 FilmSearch::FilmSearch(TableKeeper& films) : m_keeper(films) {
     m_keeper.attach(*this);
 }
@@ -226,10 +221,15 @@ std::vector<std::int64_t> FilmSearch::search(std::optional<std::size_t> field_nu
         std::unique_lock<std::recursive_mutex> keeper_lock;
         const FieldTexts& texts = *textsOf(table, field, scratch, nullptr, keeper_lock);
         read_for_this_search_only = &texts == &scratch;
+        // The texts are walked in order, each starting where the one before ended.
+        const std::u16string_view all(texts.units);
+        std::size_t begin = 0;
         for (std::size_t row = 0; row < texts.ends.size(); ++row) {
-            if (texts.text(row).find(phrase) != std::u16string_view::npos) {
+            const std::size_t end = texts.ends[row];
+            if (all.substr(begin, end - begin).find(phrase) != std::u16string_view::npos) {
                 offsets.push_back(static_cast<std::int64_t>(row * kFilmRowSize));
             }
+            begin = end;
         }
     }
     if (read_for_this_search_only) {

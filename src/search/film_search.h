@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -121,7 +122,10 @@ public:
         std::u16string units;           // the texts back to back
         std::vector<std::size_t> ends;  // where each row's text ends in `units`
 
-        std::u16string_view text(std::size_t row) const;
+        std::u16string_view text(std::size_t row) const {
+            const std::size_t begin = row == 0 ? 0 : ends[row - 1];
+            return std::u16string_view(units).substr(begin, ends[row] - begin);
+        }
     };
 
 private:
