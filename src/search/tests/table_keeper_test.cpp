@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "search/film_search.h"
 #include "storage/database.h"
@@ -13,34 +11,18 @@
 #include "storage/text_field.h"
 #include "tabs/detail_tables.h"
 #include "tabs/tests/detail_test_support.h"
+#include "testing/behind_our_back.h"
 
 namespace ordavo {
 namespace {
 
 using testing::makeFilm;
 using testing::makeRow;
+using testing::settle;
+using testing::writeBehindOurBack;
 
 constexpr std::int64_t kRow = kFilmRowSize;
 constexpr std::size_t kTitle = 0;
-
-// A table is trusted only once it has settled: its time is put a minute back and the racy
-// margin let pass, as for a user's table written long ago.
-void settle(const std::filesystem::path& path) {
-    std::filesystem::last_write_time(
-        path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(120));
-}
-
-// Writes `bytes` at `offset` as another program would, keeping the file's size and putting its
-// modification time back: only the status change time tells.
-void writeBehindOurBack(const std::filesystem::path& path, std::size_t offset,
-                        std::span<const unsigned char> bytes) {
-    const auto time = std::filesystem::last_write_time(path);
-    testing::Bytes all = testing::readBytes(path);
-    std::copy(bytes.begin(), bytes.end(), all.begin() + static_cast<std::ptrdiff_t>(offset));
-    testing::writeBytes(path, all);
-    std::filesystem::last_write_time(path, time);
-}
 
 // Every byte range read from a file while it is installed.
 class ReadLog : public FileEvents {
@@ -85,9 +67,9 @@ protected:
         database.createMissing(true);
         testing::appendFilms(films(), {makeFilm(2, u"Rejs"), makeFilm(3, u"Miś"),
                                        makeFilm(4, u"Seksmisja"), makeFilm(5, u"Vabank")});
-        testing::appendRows<Obsada>(cast(), {makeRow<Obsada>(1, 2), makeRow<Obsada>(3, 2),
-                                             makeRow<Obsada>(2, 3), makeRow<Obsada>(5, 4),
-                                             makeRow<Obsada>(4, 5)});
+        testing::appendRows<Obsada>(
+            cast(), {makeRow<Obsada>(1, 2), makeRow<Obsada>(3, 2), makeRow<Obsada>(2, 3),
+                     makeRow<Obsada>(5, 4), makeRow<Obsada>(4, 5)});
         settle(films());
         settle(cast());
         EXPECT_EQ(ids(), (std::vector<std::int32_t>{2, 3, 4, 5}));
