@@ -167,6 +167,7 @@ bool CKinokratDlg::refreshCounter() {
     const bool empty = m_table.refreshCounter(m_filter);
     m_positionEdit->setText(QString::number(m_table.counter().position));
     m_countEdit->setText(QString::number(m_table.counter().count));
+    syncFilmList();
     return empty;
 }
 

@@ -23,12 +23,14 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QAction;
+class QSplitter;
 
 namespace ordavo {
 
 class CoverView;
 class DatabaseHold;
 class Eksport_Wizard;
+class FilmListPanel;
 class FileError;
 class Wyszukiwarka;
 class TabPage;
@@ -99,6 +101,12 @@ public:
     void runSearch();
     // "Eksportuj": a new export wizard window, shown and left open.
     Eksport_Wizard* openExportWizard();
+    // "Lista filmów": opens the film list beside the form, or closes it.
+    void toggleFilmList();
+    // Shows the film the list chose, as paging would: the shown film is stored first. The film
+    // is found by `id` when the row at `offset` no longer carries it.
+    void chooseFilm(std::int64_t offset, std::int32_t id);
+    FilmListPanel* filmList() const { return m_filmList; }
 
 signals:
     // Emitted when the search dialog has been created, before it runs (tests answer it here).
@@ -131,6 +139,8 @@ private:
     QHBoxLayout* buildCounter(QWidget* bar);
     QHBoxLayout* buildPaging(QWidget* bar);
     QHBoxLayout* buildCommands(QWidget* bar);
+    // Tells the film list which film is shown and which films filter mode keeps.
+    void syncFilmList();
     void startUp();
     // Opens or creates the database of the working folder; false when a file error (said
     // already) leaves it unusable.
@@ -185,6 +195,8 @@ private:
     QLineEdit* m_positionEdit = nullptr;
     QLineEdit* m_countEdit = nullptr;
     QTabWidget* m_tabs = nullptr;
+    QSplitter* m_splitter = nullptr;
+    FilmListPanel* m_filmList = nullptr;
     QLabel* m_filterIndicator = nullptr;
     CoverView* m_frontCover = nullptr;
     CoverView* m_backCover = nullptr;

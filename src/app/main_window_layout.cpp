@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -29,7 +30,16 @@ QPushButton* makeButton(const QString& text, const QString& name, QWidget* paren
 }  // namespace
 
 void CKinokratDlg::buildWindow() {
-    auto* root = new QGridLayout(this);
+    // The form on the left of a splitter; the film list, when open, on its right.
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setChildrenCollapsible(false);
+    outer->addWidget(m_splitter);
+    auto* form = new QWidget(m_splitter);
+    m_splitter->addWidget(form);
+    m_splitter->setStretchFactor(0, 1);
+    auto* root = new QGridLayout(form);
     root->setContentsMargins(6, 4, 6, 4);
     root->setHorizontalSpacing(8);
     root->setVerticalSpacing(4);
@@ -128,6 +138,11 @@ void CKinokratDlg::buildMenu() {
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { clearFilter(); });
     add(operations, QStringLiteral("&Wyszukaj"), QStringLiteral("searchAction"),
         QKeySequence(Qt::CTRL | Qt::Key_F), [this] { runSearch(); });
+    QAction* list =
+        add(operations, QStringLiteral("&Lista filmów"), QStringLiteral("filmListAction"),
+            QKeySequence(Qt::CTRL | Qt::Key_L), [this] { toggleFilmList(); });
+    list->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_L), QKeySequence(Qt::Key_F9)});
+    list->setCheckable(true);
     operations->addSeparator();
     add(operations, QStringLiteral("&Koniec"), QStringLiteral("quitAction"),
         QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { accept(); });

@@ -84,6 +84,9 @@ void OverviewOrder::restrictTo(std::optional<std::vector<std::int64_t>> offsets)
     if (offsets) {
         std::sort(offsets->begin(), offsets->end());
     }
+    if (offsets == m_offsets) {
+        return;  // told again at every film shown: nothing to arrange anew
+    }
     m_offsets = std::move(offsets);
     m_settingsChanged = true;
 }
