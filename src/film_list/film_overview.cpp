@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "film_list/polish_text.h"
 #include "storage/file_names.h"
 #include "storage/posix_file.h"
 #include "storage/row_chunks.h"
@@ -77,6 +78,13 @@ OverviewRow rowFrom(const unsigned char* bytes, std::uint64_t row) {
         shown.ends[i] = static_cast<std::uint16_t>(shown.texts.size());
     }
     shown.texts.shrink_to_fit();
+    const std::string id = std::to_string(shown.id);
+    shown.folded.assign(id.begin(), id.end());
+    for (std::size_t i = 0; i < kOverviewFieldCount; ++i) {
+        shown.folded += u'\n';
+        appendFolded(shown.folded, shown.field(i));
+    }
+    shown.folded.shrink_to_fit();
     return shown;
 }
 
@@ -149,19 +157,23 @@ std::unique_ptr<OverviewScan> scanOverview(const std::filesystem::path& films,
         const std::uint64_t length = table.size();
         const std::uint64_t rows = rowCount(length, kFilmRowSize);
         scan->rows.reserve(static_cast<std::size_t>(rows));
-        std::vector<char16_t> buffer(kFilmRowSize / 2, u'\0');
-        auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
-        for (std::uint64_t row = 0; row < rows; ++row) {
+        // Whole rows in large chunks: copying them costs less than a read of the few fields
+        // shown in each row would (one system call per row and field).
+        RowChunks chunks(table, kFilmRowSize);
+        const bool whole = forEachRow(chunks, [&](const unsigned char* bytes, std::uint64_t row) {
             if (row % 512 == 0) {
                 if (cancelled && cancelled->load(std::memory_order_relaxed)) {
-                    return nullptr;
+                    return false;
                 }
                 if (progress) {
                     progress(static_cast<double>(row) / static_cast<double>(rows));
                 }
             }
-            readShownFields(table, length, row, bytes);
             scan->rows.push_back(rowFrom(bytes, row));
+            return true;
+        });
+        if (!whole) {
+            return nullptr;
         }
         scan->films_after = stampOf(table);
     }

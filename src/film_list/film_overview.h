@@ -59,6 +59,9 @@ struct OverviewRow {
     std::int32_t id = 0;
     std::u16string texts;  // the shown fields' texts, back to back, in kOverviewFields order
     std::array<std::uint16_t, kOverviewFieldCount> ends{};  // where each text ends in `texts`
+    // The id and the texts as the quick filter compares them (foldForMatch), '\n' between: made
+    // with the row, on the thread that reads it.
+    std::u16string folded;
 
     std::u16string_view field(std::size_t index) const {
         const std::size_t begin = index == 0 ? 0 : ends[index - 1];

@@ -106,27 +106,8 @@ std::string OverviewOrder::keyOf(const FilmOverview& overview, std::size_t row) 
 }
 
 void OverviewOrder::refreshRow(const FilmOverview& overview, std::size_t row) {
-    const OverviewRow& shown = overview.rows()[row];
-    std::u16string& folded = m_folded[row];
-    folded.clear();
-    const std::string id = std::to_string(shown.id);
-    folded.assign(id.begin(), id.end());
-    for (std::size_t field = 0; field < kOverviewFieldCount; ++field) {
-        folded += u'\n';
-        appendFolded(folded, shown.field(field));
-    }
-    folded.shrink_to_fit();
     if (m_column && m_keys.size() == overview.rows().size()) {
         m_keys[row] = keyOf(overview, row);
-    }
-}
-
-void OverviewOrder::rebuildAll(const FilmOverview& overview) {
-    const std::size_t rows = overview.rows().size();
-    m_folded.assign(rows, {});
-    m_keys.clear();
-    for (std::size_t row = 0; row < rows; ++row) {
-        refreshRow(overview, row);
     }
 }
 
@@ -143,7 +124,7 @@ bool OverviewOrder::passes(const FilmOverview& overview, std::size_t row) const 
         return true;
     }
     const std::u16string folded_lent = lent.empty() ? std::u16string() : foldForMatch(lent);
-    const std::u16string_view folded = m_folded[row];
+    const std::u16string_view folded = shown.folded;
     return std::all_of(m_words.begin(), m_words.end(), [&](const std::u16string& word) {
         return folded.find(word) != std::u16string_view::npos ||
                folded_lent.find(word) != std::u16string::npos;
@@ -183,8 +164,9 @@ void OverviewOrder::arrange(const FilmOverview& overview) {
 const std::vector<std::size_t>& OverviewOrder::update(FilmOverview& overview) {
     FilmOverview::Changes changes = overview.takeChanges();
     const std::size_t rows = overview.rows().size();
-    if (changes.whole || m_folded.size() > rows) {
-        rebuildAll(overview);
+    if (changes.whole || m_rows > rows) {
+        m_rows = rows;
+        m_keys.clear();
         arrange(overview);
         m_settingsChanged = false;
         return m_shown;
@@ -193,8 +175,8 @@ const std::vector<std::size_t>& OverviewOrder::update(FilmOverview& overview) {
     // so that a save costs a few rows' work, not a new sort of the whole list.
     std::sort(changes.rows.begin(), changes.rows.end());
     changes.rows.erase(std::unique(changes.rows.begin(), changes.rows.end()), changes.rows.end());
-    const std::size_t known = m_folded.size();
-    m_folded.resize(rows);
+    const std::size_t known = m_rows;
+    m_rows = rows;
     if (m_column && m_keys.size() == known) {
         m_keys.resize(rows);
     }

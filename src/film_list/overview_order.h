@@ -15,7 +15,7 @@ namespace ordavo {
 // typed word occurs in some shown column, compared as foldForMatch does), "Tylko wypożyczone",
 // filter mode's matches, and the order of a column (Polish order, numbers for "ID" and "Rok
 // produkcji", the table's order when no column is chosen; equal keys keep the table's order).
-// Sort keys and folded texts are made once per row and brought up to date row by row.
+// Sort keys are made once per row and brought up to date row by row.
 class OverviewOrder {
 public:
     void sortBy(std::optional<OverviewColumn> column, bool ascending = true);
@@ -37,7 +37,6 @@ private:
     bool before(std::size_t a, std::size_t b) const;
     std::string keyOf(const FilmOverview& overview, std::size_t row) const;
     void refreshRow(const FilmOverview& overview, std::size_t row);
-    void rebuildAll(const FilmOverview& overview);
     void arrange(const FilmOverview& overview);
 
     std::optional<OverviewColumn> m_column;
@@ -46,8 +45,8 @@ private:
     bool m_onlyLent = false;
     std::optional<std::vector<std::int64_t>> m_offsets;  // sorted
 
-    std::vector<std::u16string> m_folded;  // per row: its shown texts folded, '\n' between
-    std::vector<std::string> m_keys;       // per row: the sort key of m_column
+    std::size_t m_rows = 0;           // rows of the overview last arranged
+    std::vector<std::string> m_keys;  // per row: the sort key of m_column
     std::vector<std::size_t> m_shown;
     bool m_settingsChanged = true;
 };
