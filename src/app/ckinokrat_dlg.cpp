@@ -90,8 +90,10 @@ CKinokratDlg::CKinokratDlg(UiService& ui, QWidget* parent)
 }
 
 CKinokratDlg::~CKinokratDlg() {
-    // The pages' lists observe the detail tables, so the pages go before m_details does.
+    // The pages' lists observe the detail tables, and the film list the database's keepers: they
+    // go before m_details and m_database do.
     delete m_tabs;
+    delete m_filmList;
 }
 
 // ---------------------------------------------------------------- form operations

@@ -153,6 +153,13 @@ void FilmListPanel::checkFiles() {
 }
 
 void FilmListPanel::startScan() {
+    if (m_films.path() != m_scannedFilms) {
+        // Another database: nothing of the previous one stays listed while this one is read.
+        m_overview.clear();
+        m_marking = true;
+        m_model->refresh();
+        m_marking = false;
+    }
     m_cancel = false;
     m_permille = 0;
     m_progress->setValue(0);
