@@ -10,9 +10,9 @@
 #include <future>
 
 #include "app/cover_view.h"
-#include "film_list/ui/film_list_panel.h"
 #include "app/o_programie.h"
 #include "export/ui/eksport_wizard.h"
+#include "film_list/ui/film_list_panel.h"
 #include "search/filter_paging.h"
 #include "search/ui/wyszukiwarka.h"
 #include "storage/cover_files.h"
