@@ -66,8 +66,8 @@ struct Opened {
     FilmOverview overview{database.keeper(DataFile::Films), database.keeper(DataFile::LoansTo)};
 
     void scan() {
-        const DatabasePaths& paths = database.paths();
-        overview.install(scanOverview(paths.file(DataFile::Films), paths.file(DataFile::LoansTo)));
+        overview.install(
+            scanOverview(database.keeper(DataFile::Films), database.keeper(DataFile::LoansTo)));
     }
 };
 
@@ -112,20 +112,19 @@ void BM_ListDrawn_RightAfterStartUp(benchmark::State& state) {
 // The read of both tables alone, on the calling thread.
 void BM_ScanTables(benchmark::State& state) {
     Opened opened;
-    const DatabasePaths& paths = opened.database.paths();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            scanOverview(paths.file(DataFile::Films), paths.file(DataFile::LoansTo)));
+        benchmark::DoNotOptimize(scanOverview(opened.database.keeper(DataFile::Films),
+                                              opened.database.keeper(DataFile::LoansTo)));
     }
 }
 
 // Taking a scan in and making the shown rows (folded texts included), on the window's thread.
 void BM_InstallAndArrange(benchmark::State& state) {
     Opened opened;
-    const DatabasePaths& paths = opened.database.paths();
     for (auto _ : state) {
         state.PauseTiming();
-        auto scan = scanOverview(paths.file(DataFile::Films), paths.file(DataFile::LoansTo));
+        auto scan = scanOverview(opened.database.keeper(DataFile::Films),
+                                 opened.database.keeper(DataFile::LoansTo));
         state.ResumeTiming();
         opened.overview.install(std::move(scan));
         OverviewOrder order;

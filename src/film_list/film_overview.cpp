@@ -145,15 +145,13 @@ bool sortsNumerically(OverviewColumn column) {
     return column == OverviewColumn::Id || column == OverviewColumn::Year;
 }
 
-std::unique_ptr<OverviewScan> scanOverview(const std::filesystem::path& films,
-                                           const std::filesystem::path& loans,
+std::unique_ptr<OverviewScan> scanOverview(TableKeeper& films, TableKeeper& loans,
                                            const std::atomic<bool>* cancelled,
                                            const std::function<void(double)>& progress) {
     auto scan = std::make_unique<OverviewScan>();
-    scan->started_ns = nowNs();
     {
-        const PosixFile table(films, PosixFile::Mode::Read);
-        scan->films_before = stampOf(table);
+        const PosixFile table(films.path(), PosixFile::Mode::Read);
+        scan->films_start = films.startRead(table);
         const std::uint64_t length = table.size();
         const std::uint64_t rows = rowCount(length, kFilmRowSize);
         scan->rows.reserve(static_cast<std::size_t>(rows));
@@ -177,8 +175,8 @@ std::unique_ptr<OverviewScan> scanOverview(const std::filesystem::path& films,
         }
         scan->films_after = stampOf(table);
     }
-    const PosixFile table(loans, PosixFile::Mode::Read);
-    scan->loans_before = stampOf(table);
+    const PosixFile table(loans.path(), PosixFile::Mode::Read);
+    scan->loans_start = loans.startRead(table);
     RowChunks chunks(table, kWypozyczInnymLayout.row_size);
     scan->loans.reserve(static_cast<std::size_t>(chunks.totalRows()));
     forEachRow(chunks, [&](const unsigned char* row, std::uint64_t) {
@@ -307,10 +305,8 @@ bool FilmOverview::install(std::unique_ptr<OverviewScan> scan) {
         return false;
     }
     m_dropped = false;
-    if (!m_films.recordRead(scan->films_before, scan->films_after, scan->started_ns,
-                            m_filmsView.get()) ||
-        !m_loans.recordRead(scan->loans_before, scan->loans_after, scan->started_ns,
-                            m_loansView.get())) {
+    if (!m_films.recordRead(scan->films_start, scan->films_after, m_filmsView.get()) ||
+        !m_loans.recordRead(scan->loans_start, scan->loans_after, m_loansView.get())) {
         m_built = false;
         return false;
     }

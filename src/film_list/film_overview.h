@@ -80,15 +80,14 @@ struct OpenLoan {
 struct OverviewScan {
     std::vector<OverviewRow> rows;
     std::vector<std::optional<OpenLoan>> loans;  // per row of the loans table
-    FileStamp films_before, films_after, loans_before, loans_after;
-    std::int64_t started_ns = 0;
+    TableKeeper::ReadStart films_start, loans_start;
+    FileStamp films_after, loans_after;
 };
 
 // Reads the shown fields of every film row (only the bytes those fields take) and every loan
 // row. Setting `cancelled` makes it stop soon and return nothing; `progress` (may be empty) is
 // told the share of the film table read so far. Throws FileError when a table cannot be read.
-std::unique_ptr<OverviewScan> scanOverview(const std::filesystem::path& films,
-                                           const std::filesystem::path& loans,
+std::unique_ptr<OverviewScan> scanOverview(TableKeeper& films, TableKeeper& loans,
                                            const std::atomic<bool>* cancelled = nullptr,
                                            const std::function<void(double)>& progress = {});
 

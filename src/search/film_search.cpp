@@ -179,14 +179,12 @@ const FieldTexts* FilmSearch::textsOf(const PosixFile& table, const FilmFieldInf
     m_field = nullptr;
     m_texts = {};
     keeper_lock.unlock();
-    const FileStamp before = stampOf(table);
-    const std::int64_t started = nowNs();
+    const TableKeeper::ReadStart start = m_keeper.startRead(table);
     if (!scan(table, field, scratch, cancelled)) {
         return nullptr;
     }
     keeper_lock.lock();
-    if (scratch.units.size() > kKeptUnits ||
-        !m_keeper.recordRead(before, stampOf(table), started, this)) {
+    if (scratch.units.size() > kKeptUnits || !m_keeper.recordRead(start, stampOf(table), this)) {
         // Too large to keep, or written while being read: it stands for this search only.
         return &scratch;
     }

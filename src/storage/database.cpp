@@ -265,7 +265,17 @@ bool Database::recoverInterruptedWrites() {
     if (!versionMatches() || heldElsewhere()) {
         return false;
     }
-    return recoverRedo(m_paths);
+    return finishInterruptedCommand();
+}
+
+bool Database::finishInterruptedCommand() {
+    if (!recoverRedo(m_paths)) {
+        return false;
+    }
+    for (DataFile file : kAllDataFiles) {
+        keeper(file).forget();
+    }
+    return true;
 }
 
 namespace {

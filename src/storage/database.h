@@ -60,6 +60,11 @@ public:
     // The keeper of what the program knows about one of the database's files (see
     // table_keeper.h).
     TableKeeper& keeper(DataFile file) { return m_keepers.of(file); }
+    // Finishes the writes of a command that was cut short (another copy killed, a power cut),
+    // under the database lock the caller holds. Everything known about the tables is then
+    // forgotten: rows rewritten in the clock tick of the last stamp would leave it unchanged.
+    // True when it wrote anything.
+    bool finishInterruptedCommand();
     // Changes with every setPaths, so that what was read from one database (a film's detail
     // rows) is never written into the next.
     std::uint64_t generation() const { return m_generation; }

@@ -77,15 +77,14 @@ const std::vector<std::int32_t>& FilmTable::rowIds(const PosixFile& table) {
     // Only the ids are read, one small read per row; a change during the read shows in the
     // stamp taken after it.
     for (;;) {
-        const FileStamp before = stampOf(table);
-        const std::int64_t started = nowNs();
-        const auto length = static_cast<std::uint64_t>(before.size);
+        const TableKeeper::ReadStart start = keeper.startRead(table);
+        const auto length = static_cast<std::uint64_t>(start.before.size);
         m_ids.ids.clear();
         m_ids.ids.reserve(rowCount(length, kRowSize));
         for (std::uint64_t offset = 0; offset < length; offset += kRowSize) {
             m_ids.ids.push_back(readRowId(table, offset));
         }
-        if (keeper.recordRead(before, stampOf(table), started, &m_ids)) {
+        if (keeper.recordRead(start, stampOf(table), &m_ids)) {
             m_ids.built = true;
             return m_ids.ids;
         }
@@ -155,7 +154,7 @@ bool FilmTable::readRow(bool from_start) {
 }
 
 void FilmTable::finishInterruptedWrite() {
-    recoverRedo(m_database.paths());  // what it writes changes the stamp: the ids see it
+    m_database.finishInterruptedCommand();
 }
 
 bool FilmTable::updateRow() {

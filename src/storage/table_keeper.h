@@ -56,11 +56,19 @@ public:
     // Whether the views may be used for `file` as it is now. When not, every view has dropped;
     // one that is then built by reading the whole file calls recordRead.
     bool validate(const PosixFile& file);
-    // View `built` was built by a whole read that started at `started_ns`; `before` and `after`
-    // are the file's stamps taken before and after the read. False when the file changed during
-    // the read (read it again); other views built from another state of the file drop.
-    bool recordRead(const FileStamp& before, const FileStamp& after, std::int64_t started_ns,
-                    TableView* built);
+    // Where a whole read of the file begins: the file's stamp, the time, and how many writes of
+    // this program the keeper was told of so far.
+    struct ReadStart {
+        FileStamp before;
+        std::int64_t started_ns = 0;
+        std::uint64_t own_writes = 0;
+    };
+    ReadStart startRead(const PosixFile& file);
+    // View `built` was built by a whole read that began at `start`; `after` is the file's stamp
+    // taken after the read. False when the file changed during the read, by another program or
+    // by this one (read it again: a write of this program in the same clock tick may leave the
+    // stamp as it was); other views built from another state of the file drop.
+    bool recordRead(const ReadStart& start, const FileStamp& after, TableView* built);
 
     // This program wrote whole rows `rows` into the file, which had stamp `before` just before
     // and `file` holds now: views that were right before catch up; otherwise all drop.
@@ -79,6 +87,7 @@ private:
     mutable std::recursive_mutex m_mutex;
     std::vector<TableView*> m_views;
     FileValidity m_validity;
+    std::uint64_t m_ownWrites = 0;  // writes of this program told of, failed ones included
 };
 
 // The keepers of the files of one open database, one per data file.

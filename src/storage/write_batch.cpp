@@ -351,11 +351,15 @@ void WriteBatch::writeChanges(RedoLogState& state, std::uint64_t entry_at) {
         // Nothing half appended stays behind, and the log never finishes the failed command:
         // its entry goes, durably.
         for (auto& [which, file] : files) {
+            if (!file) {
+                continue;  // its open was what failed
+            }
             try {
                 if (file->size() > old_lengths[which]) {
                     file->truncate(old_lengths[which]);
                 }
             } catch (const FileError&) {
+                // The first failure is the one reported; the cut entry keeps the rest unused.
             }
         }
         cutEntryOff(state, entry_at);

@@ -194,7 +194,7 @@ bool DetailTable::saveRows() {
         return false;
     }
     const DatabaseLock lock(m_database.paths());
-    recoverRedo(m_database.paths());  // an interrupted command first: it changes what is read
+    m_database.finishInterruptedCommand();  // an interrupted command first: it changes what is read
     WriteBatch batch(m_database);
     saveRowsInto(batch);
     batch.commit();
@@ -301,7 +301,7 @@ bool DetailTable::deleteById(std::int32_t id, std::int32_t film_id) {
     }
     const DatabaseLock lock(m_database.paths());
     // The row is looked for in the table as an interrupted command would have left it.
-    recoverRedo(m_database.paths());
+    m_database.finishInterruptedCommand();
     const std::optional<std::uint64_t> offset =
         detail_file::findRow(path(), m_layout.row_size, id, film_id, &m_index);
     return offset && deleteRowAt(*offset, film_id);
@@ -314,7 +314,7 @@ bool DetailTable::deleteRowAt(std::uint64_t offset, std::int32_t film_id) {
     const DatabaseLock lock(m_database.paths());
     // The film's rows are picked out of the new table while it is written, which gives what
     // reading it back would.
-    recoverRedo(m_database.paths());
+    m_database.finishInterruptedCommand();
     // No record may ever be written into the copy, whose rows stand at other offsets.
     settleRedo(m_database.paths());
     std::vector<unsigned char> loaded;

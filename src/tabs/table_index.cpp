@@ -22,17 +22,16 @@ void TableIndex::sync(const PosixFile& file) {
         return;
     }
     for (;;) {
-        const FileStamp before = stampOf(file);
-        const std::int64_t started = nowNs();
+        const TableKeeper::ReadStart start = m_keeper.startRead(file);
         m_rows.clear();
         m_rows.shrink_to_fit();
-        m_rows.reserve(
-            static_cast<std::size_t>(rowCount(static_cast<std::uint64_t>(before.size), m_rowSize)));
+        m_rows.reserve(static_cast<std::size_t>(
+            rowCount(static_cast<std::uint64_t>(start.before.size), m_rowSize)));
         detail_file::forEachRow(file, m_rowSize, [&](std::uint64_t, const unsigned char* row) {
             m_rows.emplace_back(detail_file::rowId(row), detail_file::rowFilmId(row));
         });
         rebuildKeys();
-        if (m_keeper.recordRead(before, stampOf(file), started, this)) {
+        if (m_keeper.recordRead(start, stampOf(file), this)) {
             m_built = true;
             return;  // racy or not, what was read is right for now
         }

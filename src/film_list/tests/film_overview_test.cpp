@@ -89,7 +89,8 @@ protected:
     std::filesystem::path films() const { return database.paths().file(DataFile::Films); }
     std::filesystem::path loans() const { return database.paths().file(DataFile::LoansTo); }
     void scanAndInstall() {
-        ASSERT_TRUE(overview.install(scanOverview(films(), loans())));
+        ASSERT_TRUE(overview.install(
+            scanOverview(database.keeper(DataFile::Films), database.keeper(DataFile::LoansTo))));
         ASSERT_TRUE(overview.upToDate());
     }
     // Column `column` of the shown rows, in the order shown.
@@ -224,7 +225,8 @@ TEST_F(FilmOverviewTest, AChangeByAnotherProgramMakesItStaleUntilScannedAgain) {
 }
 
 TEST_F(FilmOverviewTest, AScanOverTakenByAWriteIsRefused) {
-    std::unique_ptr<OverviewScan> scan = scanOverview(films(), loans());
+    std::unique_ptr<OverviewScan> scan =
+        scanOverview(database.keeper(DataFile::Films), database.keeper(DataFile::LoansTo));
     table.current_offset = 0;
     ASSERT_TRUE(table.readRow(false));
     storeText(table.current().title, u"Rejs II");

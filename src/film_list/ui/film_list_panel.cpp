@@ -169,9 +169,9 @@ void FilmListPanel::startScan() {
     m_scanError = nullptr;
     m_scannedFilms = m_films.path();
     const std::uint64_t generation = ++m_generation;
-    m_scan = std::thread([this, generation, films = m_films.path(), loans = m_loans.path()] {
+    m_scan = std::thread([this, generation] {
         try {
-            m_scanned = scanOverview(films, loans, &m_cancel, [this](double share) {
+            m_scanned = scanOverview(m_films, m_loans, &m_cancel, [this](double share) {
                 m_permille = static_cast<int>(share * 1000);
             });
         } catch (...) {

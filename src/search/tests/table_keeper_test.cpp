@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 #include "search/film_search.h"
 #include "storage/database.h"
@@ -145,6 +146,42 @@ TEST_F(TableKeeperTest, OwnWritesAreCaughtUpWithByReadingOnlyTheRowsWritten) {
             << "film row " << untouched / kRow;
     }
     EXPECT_FALSE(reads.touched(cast(), 3 * sizeof(Obsada), 4 * sizeof(Obsada)));
+}
+
+// A view that cannot catch up with a write, as when its read fails.
+class FailingView final : public TableView {
+public:
+    void drop() override { dropped = true; }
+    void rowsWritten(const PosixFile&, std::span<const std::uint64_t>) override {
+        throw std::runtime_error("cannot read");
+    }
+    bool dropped = false;
+};
+
+TEST_F(TableKeeperTest, AViewThatCannotCatchUpIsDroppedAndTheWriteStands) {
+    TableKeeper& keeper = database.keeper(DataFile::Films);
+    FailingView failing;
+    keeper.attach(failing);
+    table.current_offset = kRow;
+    ASSERT_TRUE(table.readRow(false));
+    storeText(table.current().title, u"Miś na lodzie");
+    EXPECT_TRUE(table.updateRow());
+    keeper.detach(failing);
+    EXPECT_TRUE(failing.dropped);
+    EXPECT_EQ(search.search(kTitle, u"lodzie"), (std::vector<std::int64_t>{kRow}));
+}
+
+TEST_F(TableKeeperTest, AReadThatAnOwnWriteOvertookIsNotKeptEvenWithTheStampUnchanged) {
+    TableKeeper& keeper = database.keeper(DataFile::Films);
+    FailingView reader;  // stands for a view built by the read; never told of the write
+    const TableKeeper::ReadStart start =
+        keeper.startRead(PosixFile(films(), PosixFile::Mode::Read));
+    table.current_offset = 0;
+    ASSERT_TRUE(table.readRow(false));
+    storeText(table.current().title, u"Rejs II");
+    ASSERT_TRUE(table.updateRow());
+    // Two writes in one clock tick can leave the stamp as it was: the count of writes tells.
+    EXPECT_FALSE(keeper.recordRead(start, start.before, &reader));
 }
 
 }  // namespace

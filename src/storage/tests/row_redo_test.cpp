@@ -207,6 +207,15 @@ TEST_F(WriteBatchTest, AFailedCommandIsCutBackAndNeverFinishedLater) {
     EXPECT_FALSE(hasPendingRedo(database.paths()));
     EXPECT_FALSE(database.recoverInterruptedWrites());
     EXPECT_EQ(testing::readBytes(films()), pattern(kFilmRowSize, 5));
+
+    // A table that cannot even be opened, after another was written: the same error, no crash.
+    std::filesystem::remove(films());
+    std::filesystem::create_directory(films());
+    WriteBatch unopenable(database.paths());
+    fill(unopenable);
+    EXPECT_TRUE(testing::throwsFileError([&] { unopenable.commit(); }, films(), FileOperation::Open,
+                                         EISDIR));
+    EXPECT_FALSE(hasPendingRedo(database.paths()));
 }
 
 TEST_F(WriteBatchTest, ATornRecordIsDroppedAndTouchesNothing) {
