@@ -9,6 +9,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <exception>
 
 #include "film_list/ui/film_list_model.h"
 #include "storage/file_error.h"
@@ -201,7 +202,8 @@ void FilmListPanel::scanEnded(std::uint64_t generation) {
     if (m_scanError) {
         try {
             std::rethrow_exception(std::exchange(m_scanError, nullptr));
-        } catch (const FileError& error) {
+        } catch (const std::exception& error) {
+            // A file error or memory short: said in the list, which stays as it was.
             m_count->setText(utf8ToQString(error.what()));
             return;
         }
