@@ -95,6 +95,7 @@ CKinokratDlg::~CKinokratDlg() {
     // go before m_details and m_database do.
     delete m_tabs;
     delete m_filmList;
+    m_filmList = nullptr;
 }
 
 // ---------------------------------------------------------------- form operations

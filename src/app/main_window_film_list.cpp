@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QLayout>
 #include <QScreen>
 #include <QSplitter>
 #include <algorithm>
@@ -21,6 +22,7 @@ void CKinokratDlg::toggleFilmList() {
         const int list_width = m_filmList->width();
         m_filmList->hide();
         m_splitter->widget(0)->setMinimumWidth(0);
+        layout()->activate();  // the window's minimum no longer counts the list
         resize(std::max(width() - list_width, minimumSizeHint().width()), height());
         action->setChecked(false);
         return;

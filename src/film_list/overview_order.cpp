@@ -188,8 +188,11 @@ const std::vector<std::size_t>& OverviewOrder::update(FilmOverview& overview) {
         m_settingsChanged = false;
         return m_shown;
     }
+    // All of them out first: the rest is then in order for the binary searches.
+    std::erase_if(m_shown, [&](std::size_t row) {
+        return std::binary_search(changes.rows.begin(), changes.rows.end(), row);
+    });
     for (const std::size_t row : changes.rows) {
-        std::erase(m_shown, row);
         if (passes(overview, row)) {
             const auto at =
                 std::lower_bound(m_shown.begin(), m_shown.end(), row,

@@ -101,6 +101,21 @@ TEST_F(FilmListWindowTest, ChoosingAFilmStoresTheShownOneFirstAndShowsItAsPaging
     // The list follows the save of the film left and still marks the film shown.
     EXPECT_EQ(titles().front(), "Rejs II");
     EXPECT_EQ(listedTitle(), "Żurek");
+    // "Anuluj" to the question keeps the film and what was typed; the list marks that film, not
+    // the row clicked.
+    auto* edited = find<QLineEdit>("titleEdit");
+    edited->selectAll();
+    QTest::keyClicks(edited, QStringLiteral("Kopia"));
+    ui.answers.push_back(Answer::Cancel);
+    QTableView& view = panel->view();
+    const QModelIndex other = panel->model().index(rowOfTitle("Miś"), 1);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(other).center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(text("titleEdit"), "Kopia");
+    EXPECT_EQ(listedTitle(), "Żurek");
+    ASSERT_EQ(view.selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(view.selectionModel()->selectedRows().front().row(), rowOfTitle("Żurek"));
+    ui.answers.push_back(Answer::No);  // the typing is dropped on the next move
     // Arrow keys walk the list, Enter on a row shows it too.
     QTest::keyClick(&panel->view(), Qt::Key_Up);
     EXPECT_EQ(text("titleEdit"), "lodowisko");

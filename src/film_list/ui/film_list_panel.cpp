@@ -211,7 +211,14 @@ void FilmListPanel::scanEnded(std::uint64_t generation) {
     if (!m_scanned || m_scannedFilms != m_films.path()) {
         return;
     }
-    if (!m_overview.install(std::move(m_scanned))) {
+    bool installed = false;
+    try {
+        installed = m_overview.install(std::move(m_scanned));
+    } catch (const std::exception& error) {
+        m_count->setText(utf8ToQString(error.what()));  // a table gone meanwhile
+        return;
+    }
+    if (!installed) {
         startScan();  // a table changed while it was read
         return;
     }
@@ -256,6 +263,10 @@ void FilmListPanel::chooseCurrent() {
     const std::int64_t offset = m_model->offsetAt(current.row());
     if (offset != m_shownOffset) {
         emit filmChosen(offset, m_model->idAt(current.row()));
+        // A click selects the row under the pointer once this returns, whatever the window
+        // showed meanwhile ("Anuluj" keeps the film): the mark goes back to the film shown.
+        QMetaObject::invokeMethod(
+            this, [this] { markShown(); }, Qt::QueuedConnection);
     }
 }
 
