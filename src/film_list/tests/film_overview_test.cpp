@@ -14,12 +14,14 @@
 #include "tabs/detail_tables.h"
 #include "tabs/tests/detail_test_support.h"
 #include "testing/behind_our_back.h"
+#include "testing/read_log.h"
 
 namespace ordavo {
 namespace {
 
 using testing::makeFilm;
 using testing::makeRow;
+using testing::ReadLog;
 
 constexpr std::int64_t kRow = kFilmRowSize;
 
@@ -39,36 +41,6 @@ Wypozycz_Innym loan(std::int32_t id, std::int32_t film_id, std::u16string_view p
     storeText(row.return_date, returned);
     return row;
 }
-
-// Every read of a file while it is installed.
-class ReadLog : public FileEvents {
-public:
-    ReadLog() { setFileEvents(this); }
-    ~ReadLog() override { setFileEvents(nullptr); }
-    std::uint64_t bytesRead(const std::filesystem::path& file) const {
-        return file == m_file ? m_bytes : 0;
-    }
-    void watch(const std::filesystem::path& file) { m_file = file; }
-
-    void read(const std::filesystem::path& file, std::uint64_t, std::size_t size) override {
-        if (file == m_file) {
-            m_bytes += size;
-        }
-    }
-    void created(const std::filesystem::path&) override {}
-    void wrote(const std::filesystem::path&, std::uint64_t, const void*, std::size_t) override {}
-    void truncated(const std::filesystem::path&, std::uint64_t) override {}
-    void synced(const std::filesystem::path&) override {}
-    void renamed(const std::filesystem::path&, const std::filesystem::path&) override {}
-    void removed(const std::filesystem::path&) override {}
-    void madeFolder(const std::filesystem::path&) override {}
-    void removedFolder(const std::filesystem::path&) override {}
-    void syncedFolder(const std::filesystem::path&) override {}
-
-private:
-    std::filesystem::path m_file;
-    std::uint64_t m_bytes = 0;
-};
 
 class FilmOverviewTest : public ::testing::Test {
 protected:
@@ -171,8 +143,7 @@ TEST_F(FilmOverviewTest, TheQuickFilterKeepsFilmsWithEveryWordInSomeColumn) {
 TEST_F(FilmOverviewTest, OwnWritesAreFollowedByReadingOnlyTheRowsWritten) {
     order.sortBy(OverviewColumn::Title);
     EXPECT_EQ(titles().front(), u"lodowisko");
-    ReadLog reads;
-    reads.watch(films());
+    const ReadLog reads;
     // A title changed (it moves in the order), then a new film.
     table.current_offset = 2 * kRow;
     ASSERT_TRUE(table.readRow(false));

@@ -13,52 +13,19 @@
 #include "tabs/detail_tables.h"
 #include "tabs/tests/detail_test_support.h"
 #include "testing/behind_our_back.h"
+#include "testing/read_log.h"
 
 namespace ordavo {
 namespace {
 
 using testing::makeFilm;
 using testing::makeRow;
+using testing::ReadLog;
 using testing::settle;
 using testing::writeBehindOurBack;
 
 constexpr std::int64_t kRow = kFilmRowSize;
 constexpr std::size_t kTitle = 0;
-
-// Every byte range read from a file while it is installed.
-class ReadLog : public FileEvents {
-public:
-    ReadLog() { setFileEvents(this); }
-    ~ReadLog() override { setFileEvents(nullptr); }
-
-    // Whether any read of `file` touched bytes [begin, end).
-    bool touched(const std::filesystem::path& file, std::uint64_t begin, std::uint64_t end) const {
-        return std::any_of(m_reads.begin(), m_reads.end(), [&](const Read& read) {
-            return read.file == file && read.offset < end && read.offset + read.size > begin;
-        });
-    }
-
-    void read(const std::filesystem::path& file, std::uint64_t offset, std::size_t size) override {
-        m_reads.push_back({file, offset, size});
-    }
-    void created(const std::filesystem::path&) override {}
-    void wrote(const std::filesystem::path&, std::uint64_t, const void*, std::size_t) override {}
-    void truncated(const std::filesystem::path&, std::uint64_t) override {}
-    void synced(const std::filesystem::path&) override {}
-    void renamed(const std::filesystem::path&, const std::filesystem::path&) override {}
-    void removed(const std::filesystem::path&) override {}
-    void madeFolder(const std::filesystem::path&) override {}
-    void removedFolder(const std::filesystem::path&) override {}
-    void syncedFolder(const std::filesystem::path&) override {}
-
-private:
-    struct Read {
-        std::filesystem::path file;
-        std::uint64_t offset;
-        std::size_t size;
-    };
-    std::vector<Read> m_reads;
-};
 
 // The views the program keeps of the film table and of a detail table, all built from files
 // that have settled.
