@@ -13,6 +13,7 @@
 #include "storage/database.h"
 #include "storage/file_error.h"
 #include "storage/film_record.h"
+#include "storage/posix_file.h"
 #include "storage/row_chunks.h"
 #include "storage/text_field.h"
 #include "storage/unicode_text.h"
@@ -348,6 +349,12 @@ int runCheck(std::span<const std::string_view> args) {
                       "zapis przerwany w trakcie (plik " + std::string(kRedoRecordName) +
                           "); program dokończy go przy otwarciu bazy, a do tego czasu wiersze, "
                           "których dotyczy, mogą być zapisane częściowo");
+    }
+    if (pathExists(paths.database_folder / std::string(kBulkAppendJournalName))) {
+        findings.note(DataFile::Header, "import",
+                      "import przerwany w trakcie (plik " + std::string(kBulkAppendJournalName) +
+                          "); program cofnie go przy otwarciu bazy, a do tego czasu tabele mogą "
+                          "zawierać część importowanych wierszy");
     }
     findings.print();
     return findings.errors() == 0 ? kExitOk : kExitNegative;

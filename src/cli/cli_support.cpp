@@ -1,5 +1,6 @@
 #include "cli/cli_support.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -13,7 +14,8 @@
 namespace ordavo::cli {
 
 Arguments parseArguments(std::span<const std::string_view> args,
-                         std::span<const std::string_view> value_options) {
+                         std::span<const std::string_view> value_options,
+                         std::span<const std::string_view> flag_options) {
     Arguments result;
     bool options_end = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -28,6 +30,10 @@ Arguments parseArguments(std::span<const std::string_view> args,
         }
         if (arg == "--help") {
             result.help = true;
+            continue;
+        }
+        if (std::find(flag_options.begin(), flag_options.end(), arg) != flag_options.end()) {
+            result.options[arg] = {};
             continue;
         }
         const std::size_t equals = arg.find('=');

@@ -50,9 +50,11 @@ struct Arguments {
     bool help = false;
 };
 
-// Splits `args` knowing which options take a value; an unknown option is a UsageError.
+// Splits `args` knowing which options take a value and which stand alone (kept with an empty
+// value); an unknown option is a UsageError.
 Arguments parseArguments(std::span<const std::string_view> args,
-                         std::span<const std::string_view> value_options);
+                         std::span<const std::string_view> value_options,
+                         std::span<const std::string_view> flag_options = {});
 
 // Exactly one positional argument per name, or a UsageError naming what is missing or extra.
 void requirePositional(const Arguments& arguments, std::span<const std::string_view> names);

@@ -11,5 +11,6 @@ int runInfo(std::span<const std::string_view> args);
 int runExport(std::span<const std::string_view> args);
 int runSearch(std::span<const std::string_view> args);
 int runCheck(std::span<const std::string_view> args);
+int runImport(std::span<const std::string_view> args);
 
 }  // namespace ordavo::cli

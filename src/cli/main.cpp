@@ -22,6 +22,7 @@ constexpr std::string_view kUsage =
     "  export FOLDER PLIK [...] eksport bazy danych lub jednego filmu do pliku CSV\n"
     "  search FOLDER POLE FRAZA identyfikatory i tytuły filmów, których pole zawiera frazę\n"
     "  check FOLDER             sprawdzenie spójności bazy danych\n"
+    "  import FOLDER PLIK [...] import pliku CSV (eksportu lub tabeli filmów) do bazy danych\n"
     "\n"
     "Szczegóły polecenia: ordavo-cli POLECENIE --help\n"
     "Polecenia info, search i check niczego nie zapisują.\n"
@@ -33,10 +34,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"info", ordavo::cli::runInfo},
-    {"export", ordavo::cli::runExport},
-    {"search", ordavo::cli::runSearch},
-    {"check", ordavo::cli::runCheck},
+    {"info", ordavo::cli::runInfo},     {"export", ordavo::cli::runExport},
+    {"search", ordavo::cli::runSearch}, {"check", ordavo::cli::runCheck},
+    {"import", ordavo::cli::runImport},
 };
 
 int fail(std::string_view command, const std::string& message, int exit_code) {

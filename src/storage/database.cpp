@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "storage/bulk_append.h"
 #include "storage/database_lock.h"
 #include "storage/file_error.h"
 #include "storage/message_sink.h"
@@ -269,7 +270,9 @@ bool Database::recoverInterruptedWrites() {
 }
 
 bool Database::finishInterruptedCommand() {
-    if (!recoverRedo(m_paths)) {
+    // A bulk append cut short is taken back first: the redo record was settled before it began.
+    const bool rolled_back = rollBackBulkAppend(m_paths);
+    if (!recoverRedo(m_paths) && !rolled_back) {
         return false;
     }
     for (DataFile file : kAllDataFiles) {

@@ -103,7 +103,8 @@ bool isFileSetName(const std::filesystem::path& name) {
             return true;
         }
     }
-    return name == std::filesystem::path(std::string(kRedoRecordName));
+    return name == std::filesystem::path(std::string(kRedoRecordName)) ||
+           name == std::filesystem::path(std::string(kBulkAppendJournalName));
 }
 
 std::vector<std::filesystem::path> fileSetPaths(const std::filesystem::path& folder) {
@@ -115,6 +116,7 @@ std::vector<std::filesystem::path> fileSetPaths(const std::filesystem::path& fol
         paths.push_back(replacementNameOf(table));
     }
     paths.push_back(folder / std::string(kRedoRecordName));
+    paths.push_back(folder / std::string(kBulkAppendJournalName));
     return paths;
 }
 

@@ -41,6 +41,8 @@ inline constexpr std::string_view kDefaultDatabaseFolderName = "default_db";
 inline constexpr std::string_view kCoversFolderName = "covers";
 // The redo record of the command being written (see write_batch.h).
 inline constexpr std::string_view kRedoRecordName = "KR.redo";
+// The journal of rows being appended in bulk (see bulk_append.h).
+inline constexpr std::string_view kBulkAppendJournalName = "KR.import";
 // The mark an import puts into its staging folder first, so that only a folder it made itself
 // is ever removed as its leftover.
 inline constexpr std::string_view kImportMarkName = ".ordavo-import";
