@@ -38,39 +38,6 @@ public:
 
 }  // namespace
 
-// The dialogs of the window's commands: each takes the activation, so the shown film is stored
-// before it opens, as a loss of activation stores it. The question whether to store is the one
-// exception: it must not store what the user may still drop.
-class CKinokratDlg::StoringUi : public UiService {
-public:
-    StoringUi(UiService& ui, LeaveRules& rules) : m_ui(ui), m_rules(rules) {}
-    void showMessage(QWidget* parent, const QString& text, const QString& title) override {
-        m_rules.beforeDialog();
-        m_ui.showMessage(parent, text, title);
-    }
-    Answer ask(QWidget* parent, const QString& text, const QString& title) override {
-        return m_ui.ask(parent, text, title);
-    }
-    QString chooseFile(QWidget* parent, const QString& caption,
-                       const QStringList& filters) override {
-        m_rules.beforeDialog();
-        return m_ui.chooseFile(parent, caption, filters);
-    }
-    QString chooseSaveFile(QWidget* parent, const QString& caption,
-                           const QStringList& filters) override {
-        m_rules.beforeDialog();
-        return m_ui.chooseSaveFile(parent, caption, filters);
-    }
-    QString chooseFolder(QWidget* parent, const QString& prompt) override {
-        m_rules.beforeDialog();
-        return m_ui.chooseFolder(parent, prompt);
-    }
-
-private:
-    UiService& m_ui;
-    LeaveRules& m_rules;
-};
-
 CKinokratDlg::CKinokratDlg(UiService& ui, QWidget* parent)
     : QDialog(parent),
       m_rawUi(ui),

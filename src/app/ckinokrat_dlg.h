@@ -90,6 +90,8 @@ public:
     void openCover(bool front);
     void removeCover(bool front);
     void openDatabase();
+    // "Import z pliku CSV…": the import's own dialogs, then the film shown again.
+    void importCsv();
     void clearFilter();
     // Filter mode after a search with matches (offsets in table order, not empty).
     void enterFilterMode(std::vector<std::int64_t> offsets);
@@ -121,7 +123,6 @@ protected:
 
 private:
     enum class Paging { First, Previous, Next, Last };
-    class StoringUi;
 
     // ShownFilm, for the leave rules.
     bool canStore() const override;

@@ -134,6 +134,8 @@ void CKinokratDlg::buildMenu() {
         [this] { openDatabase(); });
     add(operations, QStringLiteral("&Eksportuj"), QStringLiteral("exportAction"),
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { openExportWizard(); });
+    add(operations, QStringLiteral("&Import z pliku CSV…"), QStringLiteral("importAction"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I), [this] { importCsv(); });
     add(operations, QStringLiteral("Wyczyść &Filtr"), QStringLiteral("clearFilterAction"),
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { clearFilter(); });
     add(operations, QStringLiteral("&Wyszukaj"), QStringLiteral("searchAction"),

@@ -12,6 +12,10 @@
 
 namespace ordavo {
 
+int UiService::runDialog(QDialog& dialog) {
+    return dialog.exec();
+}
+
 void QtUiService::showMessage(QWidget* parent, const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
     box.exec();

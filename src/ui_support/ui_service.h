@@ -6,6 +6,7 @@
 
 #include "storage/message_sink.h"
 
+class QDialog;
 class QWidget;
 
 namespace ordavo {
@@ -33,6 +34,8 @@ public:
                                    const QStringList& filters) = 0;
     // A folder dialog with `prompt` as its caption and a new-folder button; empty when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& prompt) = 0;
+    // A dialog of the program's own, modal; returns its result (QDialog::Accepted or Rejected).
+    virtual int runDialog(QDialog& dialog);
 };
 
 // The real dialogs.

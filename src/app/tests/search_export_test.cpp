@@ -6,18 +6,20 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <memory>
 
 #include "app/ckinokrat_dlg.h"
-#include "ui_support/qt_text.h"
-#include "ui_support/testing/fake_ui_service.h"
 #include "export/ui/eksport_wizard.h"
+#include "import/ui/csv_import_dialog.h"
 #include "search/ui/wyszukiwarka.h"
 #include "storage/text_field.h"
 #include "testing/temp_folder.h"
+#include "ui_support/qt_text.h"
+#include "ui_support/testing/fake_ui_service.h"
 
 namespace ordavo {
 namespace {
@@ -318,6 +320,61 @@ TEST_F(ExportWizardTest, AnulujEscapeAndEnterCloseTheWizard) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(w.isNull()) << way;
     }
+}
+
+TEST_F(SearchExportTest, ImportFromTheMenuStoresTheTypingShowsTheSummaryAndThenTheFilms) {
+    makeDatabase({u"Rejs"});
+    const std::filesystem::path file = root.path() / "filmy.csv";
+    testing::writeText(file, "Tytuł;Rok produkcji\nMiś;1981\nSeksmisja;1984\nRejs;\n");
+    open();
+    auto* title = find<QLineEdit>(window.get(), "titleEdit");
+    title->setFocus();
+    title->end(false);
+    QTest::keyClicks(title, " 1970");  // typed, not yet stored
+    ui.files.push_back(pathToQString(file));
+    QString summary;
+    bool import_enabled = false;
+    ui.onDialog = [&](QDialog& dialog) {
+        summary = find<QPlainTextEdit>(&dialog, "summaryText")->toPlainText();
+        import_enabled = find<QPushButton>(&dialog, "importButton")->isEnabled();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    find<QAction>(window.get(), "importAction")->trigger();
+
+    EXPECT_EQ(ui.dialogs, 1);
+    EXPECT_TRUE(import_enabled);
+    EXPECT_TRUE(summary.contains(QStringLiteral("Plik: tabela filmów"))) << summary.toStdString();
+    EXPECT_TRUE(summary.contains(QStringLiteral("do zaimportowania: 3"))) << summary.toStdString();
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_TRUE(ui.messages.back().first.startsWith(QStringLiteral("Zaimportowano.")));
+    EXPECT_EQ(counter(), Counter(QStringLiteral("1"), QStringLiteral("4")));
+    EXPECT_EQ(text("titleEdit"), QStringLiteral("Rejs 1970")) << "the shown film stays";
+
+    const std::vector<unsigned char> bytes = testing::readBytes(db() / "KR_PDB.kr");
+    ASSERT_EQ(bytes.size(), 4 * kFilmRowSize);
+    FilmRecord first{};
+    std::memcpy(&first, bytes.data(), sizeof first);
+    EXPECT_EQ(std::u16string(readText(first.title)), u"Rejs 1970") << "stored before the dialogs";
+}
+
+TEST_F(SearchExportTest, AFileThatCannotBeImportedKeepsImportOffAndWritesNothing) {
+    makeDatabase({u"Rejs"});
+    const std::filesystem::path file = root.path() / "zly.csv";
+    testing::writeText(file,
+                       "Ordavo - wyeksportowane dane\r\nTabela Obsada\r\n\"ID\",\"Wiek\"\r\n");
+    const std::vector<unsigned char> before = testing::readBytes(db() / "KR_PDB.kr");
+    open();
+    ui.files.push_back(pathToQString(file));
+    QString summary;
+    ui.onDialog = [&](QDialog& dialog) {
+        summary = find<QPlainTextEdit>(&dialog, "summaryText")->toPlainText();
+        EXPECT_FALSE(find<QPushButton>(&dialog, "importButton")->isEnabled());
+        return static_cast<int>(QDialog::Accepted);  // as if it could be pressed all the same
+    };
+    find<QAction>(window.get(), "importAction")->trigger();
+    EXPECT_TRUE(summary.contains(QStringLiteral("wiersz 3, kolumna 2"))) << summary.toStdString();
+    EXPECT_EQ(testing::readBytes(db() / "KR_PDB.kr"), before);
+    EXPECT_EQ(counter(), Counter(QStringLiteral("1"), QStringLiteral("1")));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -43,7 +44,20 @@ public:
         return next(folders);
     }
 
+    // Shows the dialog without a modal loop and lets `onDialog` act on it; its result is the
+    // dialog's (Rejected when nothing is set).
+    int runDialog(QDialog& dialog) override {
+        ++dialogs;
+        if (!onDialog) {
+            return 0;
+        }
+        dialog.show();
+        return onDialog(dialog);
+    }
+
     std::vector<std::pair<QString, QString>> messages;
+    std::function<int(QDialog&)> onDialog;
+    int dialogs = 0;
     std::vector<std::pair<QString, QString>> questions;
     std::deque<Answer> answers;
     std::function<void()> onAsk;
