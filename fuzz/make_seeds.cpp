@@ -7,8 +7,10 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "database_generator.h"
+#include "export/csv_export.h"
 #include "fuzz_support.h"
 #include "storage/database.h"
 #include "storage/film_table.h"
@@ -148,6 +150,24 @@ void writeSeeds(const fs::path& out) {
         check.segment(table);
     }
     writeSeed(out, "check", "whole", check.bytes());
+
+    // import: the database's export in two character sets, a plain table of films, and a
+    // semicolon-separated table as a spreadsheet saves one
+    for (const auto& [name, charset, flags] :
+         {std::tuple{"export-utf8", "UTF-8", 0x00}, std::tuple{"export-cp1250", "CP1250", 0x01},
+          std::tuple{"export-append", "UTF-8", 0x14}}) {
+        const fs::path csv = out / "export.csv";
+        ExportCsv(paths, csv, ExportScope::WholeDatabase, 0, ExportSections{}, charset);
+        writeSeed(out, "import", name,
+                  InputWriter().byte(static_cast<std::uint8_t>(flags)).rest(readFile(csv)).bytes());
+        fs::remove(csv);
+    }
+    const std::string plain =
+        "\xEF\xBB\xBFTytu\xC5\x82;Gatunek;Rok produkcji;ID\r\n\"Noc; "
+        "dzie\xC5\x84\";Dramat;1999;4\r\n"
+        "Rejs;;1970;\r\n";
+    writeSeed(out, "import", "plain",
+              InputWriter().byte(0).rest(Bytes(plain.begin(), plain.end())).bytes());
     InputWriter damaged;
     damaged.byte(0x80 | 4).segment(prefix(header, 30));
     for (const Bytes& table : tables) {

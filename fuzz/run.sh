@@ -14,7 +14,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(header film_rows detail_layouts detail_table search export check)
+    targets=(header film_rows detail_layouts detail_table search export check import)
 fi
 
 cmake --preset fuzz >/dev/null

@@ -166,6 +166,8 @@ constexpr FilmFieldId kYear("production_year");
 struct DatabaseFacts {
     bool empty = true;                         // every table empty
     std::unordered_set<std::u16string> films;  // keys of the stored films
+    // The largest film id stored or named by a stored row: a new film never takes over the rows
+    // of a deleted one.
     std::int32_t largest_film_id = 0;
     std::array<std::int32_t, kDataFileCount> largest_row_id{};
 };
@@ -200,6 +202,8 @@ DatabaseFacts readFacts(const DatabasePaths& paths, bool with_ids) {
             RowChunks chunks(table, row_size);
             forEachRow(chunks, [&](const unsigned char* row, std::uint64_t) {
                 largest = std::max(largest, rowInt32(row, kRowIdOffset));
+                facts.largest_film_id =
+                    std::max(facts.largest_film_id, rowInt32(row, kRowFilmIdOffset));
                 return true;
             });
         }
@@ -756,10 +760,7 @@ std::string ImportSummary::describe() const {
         for (std::size_t i = 0; i < duplicate_examples.size(); ++i) {
             fact += (i == 0 ? ": " : "; ") + duplicate_examples[i];
         }
-        if (duplicate_examples.size() < duplicate_films) {
-            fact += "; …";
-        }
-        line(fact + ".");
+        line(fact + (duplicate_examples.size() < duplicate_films ? "; …" : "."));
     }
     for (const Table& table : details) {
         std::string fact = std::string(table.title) +

@@ -257,7 +257,9 @@ CsvReader::Source memorySource(std::string_view bytes) {
     auto position = std::make_shared<std::size_t>(0);
     return [bytes, position](char* data, std::size_t size) {
         const std::size_t count = std::min(size, bytes.size() - *position);
-        std::memcpy(data, bytes.data() + *position, count);
+        if (count > 0) {
+            std::memcpy(data, bytes.data() + *position, count);
+        }
         *position += count;
         return count;
     };

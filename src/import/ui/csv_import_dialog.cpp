@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
@@ -70,12 +71,10 @@ CsvImportDialog::CsvImportDialog(const DatabasePaths& database, std::filesystem:
     auto* buttons = new QDialogButtonBox(this);
     m_import = buttons->addButton(QStringLiteral("&Importuj"), QDialogButtonBox::AcceptRole);
     m_import->setObjectName(QStringLiteral("importButton"));
-    QPushButton* cancel =
-        buttons->addButton(QStringLiteral("Anuluj"), QDialogButtonBox::RejectRole);
-    // Enter must not start an import the user has not read: no button is the default.
-    for (QPushButton* button : {m_import, cancel}) {
+    m_cancel = buttons->addButton(QStringLiteral("Anuluj"), QDialogButtonBox::RejectRole);
+    m_cancel->setObjectName(QStringLiteral("cancelButton"));
+    for (QPushButton* button : {m_import, m_cancel}) {
         button->setAutoDefault(false);
-        button->setDefault(false);
     }
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -86,7 +85,21 @@ CsvImportDialog::CsvImportDialog(const DatabasePaths& database, std::filesystem:
     connect(m_mode, &QComboBox::currentIndexChanged, this, reanalyse);
     connect(m_duplicates, &QComboBox::currentIndexChanged, this, reanalyse);
     analyse();
-    cancel->setFocus();
+}
+
+void CsvImportDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter must not start an import the user has not read; only "Importuj" does.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CsvImportDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    m_import->setDefault(false);  // the button box makes its accepting button the default
+    m_cancel->setFocus();
 }
 
 void CsvImportDialog::analyse() {
@@ -130,6 +143,7 @@ bool importCsvFile(QWidget* parent, Database& database, UiService& ui) {
     QProgressDialog progress(QStringLiteral("Import z pliku CSV…"), QStringLiteral("Anuluj"), 0,
                              1000, parent);
     progress.setObjectName(QStringLiteral("importProgress"));
+    progress.setMinimumWidth(480);
     progress.setWindowTitle(utf8ToQString(kImportTitle));
     progress.setWindowModality(Qt::ApplicationModal);
     progress.setMinimumDuration(0);

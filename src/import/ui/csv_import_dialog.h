@@ -28,6 +28,10 @@ public:
     // The summary of the file with the options chosen, or nullopt when it cannot be imported.
     const std::optional<ImportSummary>& summary() const { return m_summary; }
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void analyse();
 
@@ -40,6 +44,7 @@ private:
     QComboBox* m_duplicates = nullptr;
     QPlainTextEdit* m_text = nullptr;
     QPushButton* m_import = nullptr;
+    QPushButton* m_cancel = nullptr;
 };
 
 // "Import z pliku CSV…": a file dialog, the summary to confirm, then the import with a progress
