@@ -140,7 +140,8 @@ TEST_F(CliTest, EverySubcommandExplainsItselfInPolish) {
                                                  {"info", "--help"},
                                                  {"export", "--help"},
                                                  {"search", "--help"},
-                                                 {"check", "--help"}}) {
+                                                 {"check", "--help"},
+                                                 {"import", "--help"}}) {
         const CliRun run = cli(args);
         EXPECT_EQ(run.exit_code, 0) << args[0];
         EXPECT_TRUE(contains(run.out, "Użycie: ordavo-cli")) << run.out;
@@ -174,6 +175,10 @@ TEST_F(CliTest, BadArgumentsGiveOneLineAndExitCode2) {
              Case{{"search", db(), "49", "x"}, "nieznane pole „49”"},
              Case{{"search", db(), "title"}, "brak argumentu FRAZA"},
              Case{{"search", db(), "title", "\xFF"}, "UTF-8"},
+             Case{{"import", db()}, "brak argumentu PLIK"},
+             Case{{"import", db(), out, "--mode", "merge"}, "nieznany tryb „merge”"},
+             Case{{"import", db(), out, "--duplicates", "maybe"}, "nieznana wartość „maybe”"},
+             Case{{"import", db(), a_file, "--mode", "restore"}, "wymaga pustej bazy"},
          }) {
         const CliRun run = cli(c.args);
         EXPECT_EQ(run.exit_code, 2) << c.message;
@@ -245,6 +250,30 @@ TEST_F(CliTest, ExportWritesTheChosenTablesInTheChosenCharacterSet) {
     EXPECT_EQ(whole.exit_code, 0) << whole.err;
     EXPECT_TRUE(contains(textOf(out), "\r\nTabela główna - Film \r\n"));
     EXPECT_TRUE(contains(textOf(out), "\"5\",\"Wiśnie\""));
+}
+
+TEST_F(CliTest, ImportRestoresAnExportIntoANewFolderAndADryRunWritesNothing) {
+    const std::filesystem::path exported = capture / "whole.csv";
+    ASSERT_EQ(cli({"export", db(), exported.string()}).exit_code, 0);
+    const std::string copy = (root / "copy").string();
+
+    const CliRun dry = cli({"import", copy, exported.string(), "--dry-run"});
+    EXPECT_EQ(dry.exit_code, 0) << dry.err;
+    EXPECT_TRUE(contains(dry.out, "Tryb: odtworzenie kopii")) << dry.out;
+    EXPECT_TRUE(contains(dry.out, "niczego") || contains(dry.out, "nie została zmieniona"));
+    EXPECT_FALSE(std::filesystem::exists(copy)) << "a dry run creates nothing";
+
+    const CliRun run = cli({"import", copy, exported.string()});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "Zaimportowano.")) << run.out;
+    const std::filesystem::path again = capture / "again.csv";
+    ASSERT_EQ(cli({"export", copy, again.string()}).exit_code, 0);
+    EXPECT_EQ(textOf(again), textOf(exported));
+    EXPECT_EQ(cli({"check", copy}).exit_code, 0);
+
+    const CliRun broken = cli({"import", copy, file(DataFile::Films).string()});
+    EXPECT_EQ(broken.exit_code, 2);
+    EXPECT_TRUE(contains(broken.err, "Baza danych nie została zmieniona.")) << broken.err;
 }
 
 TEST_F(CliTest, AnExportStoppedByACharacterSaysWhereInOneLine) {
