@@ -337,6 +337,8 @@ TEST_F(SearchExportTest, ImportFromTheMenuStoresTheTypingShowsTheSummaryAndThenT
     ui.onDialog = [&](QDialog& dialog) {
         summary = find<QPlainTextEdit>(&dialog, "summaryText")->toPlainText();
         import_enabled = find<QPushButton>(&dialog, "importButton")->isEnabled();
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        EXPECT_TRUE(dialog.isVisible()) << "Enter does not start the import";
         return static_cast<int>(QDialog::Accepted);
     };
     find<QAction>(window.get(), "importAction")->trigger();
