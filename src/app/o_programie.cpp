@@ -1,10 +1,14 @@
 #include "app/o_programie.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "app/ckinokrat_dlg.h"
+#include "ui_support/qt_text.h"
 
 namespace ordavo {
 
@@ -27,6 +31,15 @@ O_programie::O_programie(QWidget* parent) : QDialog(parent) {
     text->addWidget(new QLabel(QStringLiteral("Strona WWW: strona projektu Ordavo"), this));
     text->addWidget(
         new QLabel(QStringLiteral("© 2026 projekt Ordavo. Wszelkie prawa zastrzeżone."), this));
+    // The folder of the open database: where a start from the menu or a terminal keeps it.
+    if (auto* window = qobject_cast<CKinokratDlg*>(parent)) {
+        const QString folder = pathToQString(window->database().paths().database_folder);
+        auto* label = new QLabel(
+            QStringLiteral("Folder bazy danych: %1").arg(QDir::toNativeSeparators(folder)), this);
+        label->setObjectName(QStringLiteral("databaseFolderLabel"));
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        text->addWidget(label);
+    }
     text->addStretch(1);
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
