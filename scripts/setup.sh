@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libicu-dev
     clang-14 libclang-rt-14-dev
     fonts-dejavu-core xvfb xauth x11-utils xdotool imagemagick
+    dpkg-dev file librsvg2-bin lintian appstream desktop-file-utils
 )
 
 missing=()
