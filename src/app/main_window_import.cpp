@@ -13,6 +13,11 @@ void CKinokratDlg::importCsv() {
                        : m_database.writeRefusalMessage(refusal));
             return;
         }
+        // Over an empty table the first imported film will be shown in place of the form:
+        // typing there is stored or dropped as the user says, as when any film is left.
+        if (!m_table.holdsRow() && !m_rules.beforeLeavingFilm()) {
+            return;
+        }
         const bool showed_a_film = m_table.holdsRow();
         // The shown film is stored by the first dialog, as every dialog of a command stores it.
         if (!importCsvFile(this, m_database, m_ui)) {

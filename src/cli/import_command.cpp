@@ -91,9 +91,6 @@ int runImport(std::span<const std::string_view> args) {
     const std::filesystem::path file(std::string(arguments.positional[1]));
 
     const std::filesystem::path folder(std::string(arguments.positional[0]));
-    if (!dry_run && !pathExists(folder)) {
-        createFolder(folder);  // one level, as the program's start-up makes its database folder
-    }
     QuietSink quiet;
     Database database(pathExists(folder) ? databaseIn(arguments.positional[0])
                                          : buildPaths(std::filesystem::absolute(folder)),
@@ -103,6 +100,14 @@ int runImport(std::span<const std::string_view> args) {
     if (state == DatabaseState::Damaged) {
         throw CliError(damage);
     }
+    if (state == DatabaseState::Intact && !dry_run) {
+        if (const WriteRefusal refusal = database.writeRefusal(); refusal != WriteRefusal::None) {
+            throw CliError(database.writeRefusalMessage(refusal));
+        }
+        // As the program opens a database: a command or an import cut short is finished or
+        // taken back before anything is read.
+        database.recoverInterruptedWrites();
+    }
     try {
         const ImportSummary analysed = analyseImport(database.paths(), file, options);
         print(analysed.describe());
@@ -111,13 +116,13 @@ int runImport(std::span<const std::string_view> args) {
             return kExitOk;
         }
         if (state == DatabaseState::Absent) {
-            database.createMissing(true);
+            database.createMissing(true);  // the folder too, one level, as start-up makes it
         }
         bool completed = false;
-        runImport(
+        const ImportSummary written = runImport(
             database, file, options, analysed, [](std::uint64_t, std::uint64_t) { return true; },
             completed);
-        print(analysed.writesNothing() ? "Nie było czego zaimportować.\n" : "Zaimportowano.\n");
+        print(written.writesNothing() ? "Nie było czego zaimportować.\n" : "Zaimportowano.\n");
     } catch (const ImportError& error) {
         throw CliError(error.what());
     }

@@ -11,6 +11,7 @@
 #include "storage/database_paths.h"
 #include "storage/file_error.h"
 #include "storage/film_record.h"
+#include "storage/posix_file.h"
 #include "storage/row_chunks.h"
 #include "storage/unicode_text.h"
 #include "tabs/detail_rows.h"
@@ -472,6 +473,17 @@ TextEncoder& encoderFor(std::optional<TextEncoder>& encoder, std::string_view ch
 // Makes the whole export in `target` and brings it there; throws ExportError at the first stop.
 void writeExport(const DatabasePaths& database, ExportTarget& target, TextEncoder& encoder,
                  ExportScope scope, std::int32_t current_film_id, const ExportSections& sections) {
+    // Rows an interrupted import appended are still in the tables until the database is opened
+    // for writing again; an export must not pass them off as the collection.
+    if (pathExists(database.database_folder / std::string(kBulkAppendJournalName))) {
+        throw ExportError(ExportError::Kind::CannotRead,
+                          "Eksport do pliku " + target.label() +
+                              " nie powiódł się: w bazie danych jest import przerwany w trakcie "
+                              "(plik " +
+                              std::string(kBulkAppendJournalName) +
+                              "), który zostanie cofnięty przy otwarciu bazy w programie. " +
+                              target.untouchedNote());
+    }
     const std::vector<Section> chosen = chosenSections(sections);
     CsvWriter writer(encoder, target);
     SectionWriter sections_writer(writer, scope, current_film_id);

@@ -518,12 +518,11 @@ private:
         const std::size_t used = usedFields(record);
         if (used > m_targets.size() ||
             (m_summary.own_export && record.fields.size() < m_targets.size())) {
+            const std::size_t count =
+                record.fields.size() < m_targets.size() ? record.fields.size() : used;
             throw CsvError(record.line, 0,
-                           "wiersz ma " +
-                               std::to_string(std::max(used, record.fields.size() < m_targets.size()
-                                                                 ? record.fields.size()
-                                                                 : used)) +
-                               " pól, a nagłówek sekcji " + inQuotes(m_section->title) + " " +
+                           "liczba pól w wierszu: " + std::to_string(count) +
+                               ", a w nagłówku sekcji " + inQuotes(m_section->title) + ": " +
                                std::to_string(m_targets.size()));
         }
     }
@@ -541,11 +540,13 @@ private:
     void filmLine(const CsvRecord& record) {
         std::memset(static_cast<void*>(&m_film), 0, sizeof m_film);
         std::optional<std::int32_t> id;
+        std::size_t id_column = 1;
         const std::size_t columns = std::min(record.fields.size(), m_targets.size());
         for (std::size_t i = 0; i < columns; ++i) {
             const Target& target = m_targets[i];
             if (target.kind == Target::Id) {
                 id = numberValue(record, i, target, false);
+                id_column = i + 1;
             } else if (target.kind == Target::Text) {
                 storeText(reinterpret_cast<char16_t*>(reinterpret_cast<unsigned char*>(&m_film) +
                                                       target.offset),
@@ -554,7 +555,7 @@ private:
         }
         const bool restore = m_plan.mode == ImportMode::Restore;
         if (id && restore && *id <= 0) {
-            throw CsvError(record.line, 1,
+            throw CsvError(record.line, id_column,
                            "film ma identyfikator " + std::to_string(*id) +
                                ", a odtworzenie kopii przyjmuje tylko dodatnie; zaimportuj plik "
                                "w trybie dołączania, który nadaje filmom nowe identyfikatory");
@@ -581,7 +582,7 @@ private:
         if (id && m_first) {
             if (!m_plan.films.emplace(*id, place).second) {
                 throw CsvError(
-                    record.line, 1,
+                    record.line, id_column,
                     "identyfikator filmu " + std::to_string(*id) + " występuje w pliku drugi raz");
             }
             m_plan.largest_file_id = std::max(m_plan.largest_file_id, *id);
@@ -723,6 +724,17 @@ ImportMode resolvedMode(const ImportOptions& options, const DatabaseFacts& facts
     return options.mode;
 }
 
+// Whether two readings of a file would write the same: the mode and every count.
+bool sameOutcome(const ImportSummary& a, const ImportSummary& b) {
+    const auto same = [](const ImportSummary::Table& x, const ImportSummary::Table& y) {
+        return x.file == y.file && x.in_file == y.in_file && x.imported == y.imported &&
+               x.without_film == y.without_film && x.of_skipped == y.of_skipped;
+    };
+    return a.mode == b.mode && a.duplicate_films == b.duplicate_films && same(a.films, b.films) &&
+           a.details.size() == b.details.size() &&
+           std::equal(a.details.begin(), a.details.end(), b.details.begin(), same);
+}
+
 ImportSummary freshSummary(ImportMode mode, const ImportOptions& options) {
     ImportSummary summary;
     summary.mode = mode;
@@ -802,6 +814,14 @@ std::string ImportSummary::describe() const {
 
 ImportSummary analyseImport(const DatabasePaths& database, const std::filesystem::path& file,
                             const ImportOptions& options) {
+    if (pathExists(database.database_folder / std::string(kBulkAppendJournalName))) {
+        throw ImportError(failureHead(file) +
+                          "w bazie danych jest poprzedni import przerwany w trakcie (plik " +
+                          std::string(kBulkAppendJournalName) +
+                          "); zostanie cofnięty przy otwarciu bazy w programie albo przy imporcie "
+                          "bez --dry-run." +
+                          std::string(kUnchanged));
+    }
     const DatabaseFacts facts = readFacts(database, false);
     Plan plan;
     plan.mode = resolvedMode(options, facts, file);
@@ -831,19 +851,33 @@ ImportSummary runImport(Database& database, const std::filesystem::path& file,
     };
 
     const DatabaseFacts facts = readFacts(paths, true);
-    ImportOptions agreed = options;
-    agreed.mode = analysed.mode;
     Plan plan;
-    plan.mode = resolvedMode(agreed, facts, file);
+    plan.mode = resolvedMode(options, facts, file);
     plan.duplicates = options.duplicates;
     plan.facts = &facts;
-    // The films and the numbers the analysis found; the writing reading checks them again.
+    // The films and the numbers again, now under the lock: the import does what the user agreed
+    // to or nothing. Each reading takes half of the progress.
+    const ImportProgress first_half = [&progress](std::uint64_t done, std::uint64_t total) {
+        return progress(done / 2, total);
+    };
+    const ImportProgress second_half = [&progress](std::uint64_t done, std::uint64_t total) {
+        return progress(total / 2 + done / 2, total);
+    };
     ImportSummary first = freshSummary(plan.mode, options);
-    walkFile(file, options, plan, first, nullptr, true, nullptr);
+    if (!walkFile(file, options, plan, first, nullptr, true, &first_half)) {
+        return first;
+    }
     if (first.checksum != analysed.checksum) {
         throw ImportError(failureHead(file) +
                           "plik zmienił się od chwili, gdy został sprawdzony. Rozpocznij import "
                           "jeszcze raz." +
+                          std::string(kUnchanged));
+    }
+    if (!sameOutcome(first, analysed)) {
+        throw ImportError(failureHead(file) +
+                          "baza danych zmieniła się od chwili, gdy plik został sprawdzony (inny "
+                          "program dopisał do niej filmy albo przerwany import został cofnięty), "
+                          "więc podsumowanie jest nieaktualne. Rozpocznij import jeszcze raz." +
                           std::string(kUnchanged));
     }
 
@@ -879,7 +913,7 @@ ImportSummary runImport(Database& database, const std::filesystem::path& file,
 
     ImportSummary written = freshSummary(plan.mode, options);
     try {
-        if (!walkFile(file, options, plan, written, &out, false, &progress)) {
+        if (!walkFile(file, options, plan, written, &out, false, &second_half)) {
             out.rollBack();
             forgetAll();
             return written;

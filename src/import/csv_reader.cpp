@@ -17,6 +17,11 @@ constexpr std::size_t kReadBytes = std::size_t{1} << 20;
 constexpr std::size_t kSniffUnits = std::size_t{64} << 10;
 constexpr std::size_t kSniffLines = 6;
 constexpr char32_t kEnd = 0xFFFF;  // past the end (a noncharacter no text holds)
+// No value the database holds comes near these: beyond them a file is not one to import (a quote
+// never closed, a file that is not text), and memory stays bounded.
+constexpr std::size_t kMaxFieldUnits = std::size_t{1} << 20;
+constexpr std::size_t kMaxRecordUnits = std::size_t{4} << 20;
+constexpr std::size_t kMaxFields = 4096;
 
 iconv_t handle(void* converter) {
     return static_cast<iconv_t>(converter);
@@ -61,13 +66,17 @@ bool CsvReader::fill() {
     m_text.erase(0, m_position);
     m_position = 0;
     if (!m_sourceDone) {
-        const std::size_t kept = m_bytes.size() - m_bytesStart;
-        m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(m_bytesStart));
+        // The bytes left undecoded (the start of a character) move to the front; the buffer is
+        // made once and never filled with zeros again.
+        const std::size_t kept = m_bytesEnd - m_bytesStart;
+        if (m_bytes.size() < kept + kReadBytes) {
+            m_bytes.resize(kept + kReadBytes);
+        }
+        std::memmove(m_bytes.data(), m_bytes.data() + m_bytesStart, kept);
         m_bytesStart = 0;
-        m_bytes.resize(kept + kReadBytes);
         const std::size_t got = m_source(m_bytes.data() + kept, kReadBytes);
-        m_bytes.resize(kept + got);
-        for (std::size_t i = kept; i < m_bytes.size(); ++i) {
+        m_bytesEnd = kept + got;
+        for (std::size_t i = kept; i < m_bytesEnd; ++i) {
             m_checksum = (m_checksum ^ static_cast<unsigned char>(m_bytes[i])) * 0x100000001B3ull;
         }
         m_bytesRead += got;
@@ -75,18 +84,18 @@ bool CsvReader::fill() {
         if (!m_started) {
             // Nothing is decoded before the first three bytes are in: they may be a byte-order
             // mark.
-            if (m_bytes.size() < 3 && !m_sourceDone) {
+            if (m_bytesEnd < 3 && !m_sourceDone) {
                 return true;
             }
             m_started = true;
-            if (isUtf8Name(m_charset) && m_bytes.size() >= 3 &&
-                std::memcmp(m_bytes.data(), "\xEF\xBB\xBF", 3) == 0) {
+            if (m_bytesEnd >= 3 && std::memcmp(m_bytes.data(), "\xEF\xBB\xBF", 3) == 0) {
                 m_bytesStart = 3;
+                m_foreignMark = !isUtf8Name(m_charset);
             }
         }
     }
     const std::size_t before = m_text.size();
-    std::size_t in_left = m_bytes.size() - m_bytesStart;
+    std::size_t in_left = m_bytesEnd - m_bytesStart;
     if (in_left == 0) {
         return !m_sourceDone;  // e.g. only a byte-order mark so far
     }
@@ -154,6 +163,12 @@ void CsvReader::undecodable(std::size_t column) {
                        " (wybierz kodowanie, w którym plik został zapisany)");
 }
 
+void CsvReader::tooLong(std::size_t column, std::uint64_t line) {
+    throw CsvError(line, column,
+                   "pole lub wiersz jest dłuższy, niż może być jakakolwiek wartość w bazie danych "
+                   "(czy nie brakuje cudzysłowu zamykającego?)");
+}
+
 void CsvReader::skipLineEnd() {
     const char32_t unit = peek();
     if (unit == u'\r') {
@@ -187,6 +202,9 @@ void CsvReader::readQuoted(std::u16string& field, std::size_t column, std::uint6
                            "cudzysłów otwarty w tym polu nie został zamknięty do końca pliku");
         }
         ++m_position;
+        if (field.size() >= kMaxFieldUnits) {
+            tooLong(column, start_line);
+        }
         if (unit == u'"') {
             if (peek() != u'"') {
                 return;
@@ -201,6 +219,11 @@ void CsvReader::readQuoted(std::u16string& field, std::size_t column, std::uint6
 
 bool CsvReader::next(CsvRecord& record) {
     const char16_t separator_unit = separator();
+    if (m_foreignMark) {
+        throw CsvError(1, 1,
+                       "plik zaczyna się znacznikiem kodowania UTF-8 (BOM), a wybrano kodowanie " +
+                           m_charset + " (wybierz UTF-8)");
+    }
     for (;;) {
         if (peek() == kEnd) {
             if (m_badBytes) {
@@ -210,7 +233,12 @@ bool CsvReader::next(CsvRecord& record) {
         }
         record.line = m_line;
         std::size_t count = 0;
+        std::size_t units = 0;
         for (;;) {
+            if (count == kMaxFields) {
+                throw CsvError(record.line, count,
+                               "wiersz ma więcej niż " + std::to_string(kMaxFields) + " pól");
+            }
             if (record.fields.size() <= count) {
                 record.fields.emplace_back();
             }
@@ -230,6 +258,9 @@ bool CsvReader::next(CsvRecord& record) {
                 }
             } else {
                 while (unit != separator_unit && unit != u'\r' && unit != u'\n' && unit != kEnd) {
+                    if (field.size() >= kMaxFieldUnits || units + field.size() >= kMaxRecordUnits) {
+                        tooLong(count, record.line);
+                    }
                     field += static_cast<char16_t>(unit);
                     ++m_position;
                     unit = peek();
@@ -237,6 +268,10 @@ bool CsvReader::next(CsvRecord& record) {
             }
             if (unit == kEnd && m_badBytes) {
                 undecodable(count);
+            }
+            units += field.size();
+            if (units > kMaxRecordUnits) {
+                tooLong(count, record.line);
             }
             if (unit == separator_unit) {
                 ++m_position;

@@ -36,7 +36,9 @@ struct CsvRecord {
 
 // Reads CSV as spreadsheets and Ordavo's export write it, from any source of bytes, a buffer at a
 // time, so that nothing but the record being read is held:
-// - a character set known to iconv; a UTF-8 byte-order mark at the start is skipped;
+// - a character set known to iconv; a UTF-8 byte-order mark at the start is skipped (and is a
+//   fault when another set was chosen);
+// - a field holds at most 2^20 units, a record 2^22 units in at most 4096 fields;
 // - fields separated by commas, semicolons or tabs (whichever the first lines use most, outside
 //   quotes, unless one is given);
 // - a field in double quotes may hold separators, line ends and doubled quotes; a quote inside an
@@ -71,6 +73,7 @@ private:
     void skipLineEnd();
     void readQuoted(std::u16string& field, std::size_t column, std::uint64_t start_line);
     [[noreturn]] void undecodable(std::size_t column);
+    [[noreturn]] void tooLong(std::size_t column, std::uint64_t line);
 
     Source m_source;
     std::string m_charset;
@@ -78,11 +81,13 @@ private:
     char16_t m_separator;
     std::vector<char> m_bytes;     // read from the source, not yet decoded
     std::size_t m_bytesStart = 0;  // first undecoded byte in m_bytes
+    std::size_t m_bytesEnd = 0;    // end of the bytes read into m_bytes
     std::u16string m_text;         // decoded, from m_position on not yet read
     std::size_t m_position = 0;
     bool m_sourceDone = false;
-    bool m_badBytes = false;  // decoding stopped at bytes the character set lacks
-    bool m_started = false;   // the byte-order mark has been looked for
+    bool m_badBytes = false;     // decoding stopped at bytes the character set lacks
+    bool m_started = false;      // the byte-order mark has been looked for
+    bool m_foreignMark = false;  // a UTF-8 byte-order mark in a file read as another set
     std::uint64_t m_line = 1;
     std::uint64_t m_bytesRead = 0;
     std::uint64_t m_checksum = 0xCBF29CE484222325ull;

@@ -86,14 +86,17 @@ void restore(const DatabasePaths& paths, const Journal& journal) {
         const std::size_t index = static_cast<std::size_t>(file);
         PosixFile table(paths.file(file), PosixFile::Mode::ReadWrite);
         if (file == DataFile::Header) {
+            // The header's first bytes as they were; a longer file keeps what follows them.
             unsigned char now[kHeaderSize] = {};
             const std::size_t length = table.readAt(now, sizeof now, 0);
             const bool same = length == journal.header_length &&
                               std::memcmp(now, &journal.header, length) == 0 &&
-                              table.size() == journal.header_length;
+                              table.size() == journal.lengths[index];
             if (!same) {
                 table.writeAt(&journal.header, journal.header_length, 0);
-                table.truncate(journal.header_length);
+                if (table.size() > journal.lengths[index]) {
+                    table.truncate(journal.lengths[index]);
+                }
                 table.dataSync();
             }
         } else if (table.size() > journal.lengths[index]) {

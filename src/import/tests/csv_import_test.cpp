@@ -220,11 +220,11 @@ TEST_F(ImportTest, BadInputStopsTheImportNamingWhereAndLeavesTheDatabaseAsItWas)
         {"a line with too many fields",
          kHead + "\"1\",\"2\",\"Jan\",\"\",\"nadmiar\"\r\n",
          {},
-         "wiersz 4: wiersz ma 5 pól"},
+         "wiersz 4: liczba pól w wierszu: 5"},
         {"a line with too few fields",
          kHead + "\"1\",\"2\",\"Jan\"\r\n",
          {},
-         "wiersz 4: wiersz ma 3 pól"},
+         "wiersz 4: liczba pól w wierszu: 3"},
         {"an unknown section title",
          kHead + "Tabela Obsady\r\n",
          {},
@@ -254,9 +254,9 @@ TEST_F(ImportTest, BadInputStopsTheImportNamingWhereAndLeavesTheDatabaseAsItWas)
          {},
          "wiersz 4, kolumna 1"},
         {"a film id given twice",
-         "Tabela główna - Film\r\n\"ID\",\"tytuł\"\r\n\"5\",\"A\"\r\n\"5\",\"B\"\r\n",
+         "Tabela główna - Film\r\n\"tytuł\",\"ID\"\r\n\"A\",\"5\"\r\n\"B\",\"5\"\r\n",
          {},
-         "wiersz 4, kolumna 1"},
+         "wiersz 4, kolumna 2"},
         {"the films after a detail section",
          kHead + "Tabela główna - Film\r\n",
          {},
@@ -333,7 +333,7 @@ TEST_F(ImportTest, ACancelledOrFailedImportLeavesTheDatabaseAsItWas) {
         int calls = 0;
         runImport(
             database, file, {}, analysed,
-            [&calls](std::uint64_t, std::uint64_t) { return ++calls < 2; }, completed);
+            [&calls](std::uint64_t, std::uint64_t) { return ++calls < 7; }, completed);
         EXPECT_FALSE(completed);
         EXPECT_EQ(snapshot(target), before);
     }
@@ -374,8 +374,8 @@ TEST_F(ImportTest, AKilledImportIsTakenBackWhenTheDatabaseIsOpenedAgain) {
         runImport(
             database, file, {}, analysed,
             [&calls](std::uint64_t, std::uint64_t) {
-                if (++calls == 3) {
-                    ::raise(SIGKILL);  // with rows of both tables written
+                if (++calls == 7) {
+                    ::raise(SIGKILL);  // in the writing reading, rows of both tables written
                 }
                 return true;
             },
@@ -388,8 +388,34 @@ TEST_F(ImportTest, AKilledImportIsTakenBackWhenTheDatabaseIsOpenedAgain) {
     EXPECT_TRUE(std::filesystem::exists(target.database_folder / "KR.import"));
     EXPECT_NE(snapshot(target), before);
 
+    try {
+        analyseImport(target, file, {});
+        ADD_FAILURE() << "a summary over the rows of an interrupted import";
+    } catch (const ImportError& error) {
+        EXPECT_NE(std::string(error.what()).find("przerwany"), std::string::npos) << error.what();
+    }
+    EXPECT_THROW(exportOf(target), ExportError) << "nor an export of them";
+
     Database database(target, m_sink);
     EXPECT_TRUE(database.recoverInterruptedWrites());
+    EXPECT_EQ(snapshot(target), before);
+    EXPECT_EQ(import(target, file).films.imported, 40u) << "the import done again, whole";
+}
+
+TEST_F(ImportTest, AnImportWhoseSummaryTheDatabaseOutgrewIsRefused) {
+    const DatabasePaths target = makeDatabase("target");
+    const std::filesystem::path file = writeFile(manyCastRows(3, 2));
+    const ImportSummary analysed = analyseImport(target, file, {});
+    EXPECT_EQ(analysed.mode, ImportMode::Restore);
+    import(target, writeFile(manyCastRows(1, 1)));  // another import meanwhile
+    const Snapshot before = snapshot(target);
+
+    Database database(target, m_sink);
+    bool completed = true;
+    EXPECT_THROW(runImport(
+                     database, file, {}, analysed,
+                     [](std::uint64_t, std::uint64_t) { return true; }, completed),
+                 ImportError);
     EXPECT_EQ(snapshot(target), before);
 }
 

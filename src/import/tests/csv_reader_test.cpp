@@ -124,6 +124,8 @@ TEST(CsvReaderTest, NamesTheLineAndFieldOfEveryFault) {
         {"bytes that are not UTF-8", "a,b\nc,\"d\xFF\"\n", 2, 2, "kodowaniu UTF-8"},
         {"a UTF-8 sequence cut off by the end", "a,b\nc,d\xC5", 2, 2, "kodowaniu UTF-8"},
         {"bad bytes in an unquoted field", "a\n\xC0\xAF,b\n", 2, 1, "kodowaniu UTF-8"},
+        {"a quote never closed in a large file", "a\n\"" + std::string(3u << 20, 'x'), 2, 1,
+         "dłuższy"},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,8 +143,14 @@ TEST(CsvReaderTest, NamesTheLineAndFieldOfEveryFault) {
     }
 }
 
-TEST(CsvReaderTest, AnUnknownCharacterSetIsRefused) {
+TEST(CsvReaderTest, AnUnknownCharacterSetOrAUtf8MarkInAnotherSetIsRefused) {
     EXPECT_THROW(CsvReader(memorySource("a"), "NO-SUCH-SET"), std::invalid_argument);
+    try {
+        readAll(memorySource("\xEF\xBB\xBFTytu\xC5\x82\n"), "CP1250");
+        ADD_FAILURE() << "a UTF-8 file read as CP1250";
+    } catch (const CsvError& error) {
+        EXPECT_NE(std::string(error.what()).find("BOM"), std::string::npos) << error.what();
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QFormLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -81,7 +82,9 @@ CsvImportDialog::CsvImportDialog(const DatabasePaths& database, std::filesystem:
     layout->addWidget(buttons);
 
     const auto reanalyse = [this] { analyse(); };
-    connect(m_charset, &QComboBox::currentTextChanged, this, reanalyse);
+    // A typed name is read when the typing ends, not at every key.
+    connect(m_charset, &QComboBox::activated, this, reanalyse);
+    connect(m_charset->lineEdit(), &QLineEdit::editingFinished, this, reanalyse);
     connect(m_mode, &QComboBox::currentIndexChanged, this, reanalyse);
     connect(m_duplicates, &QComboBox::currentIndexChanged, this, reanalyse);
     analyse();

@@ -35,6 +35,10 @@ protected:
         Database(m_paths, m_sink).createMissing(false);
         testing::appendFilms(m_paths.file(DataFile::Films), {testing::makeFilm(2, u"Stary")});
         testing::writeBytes(m_paths.file(DataFile::Cast), std::vector<unsigned char>(1412, 7));
+        // A header longer than its 36 bytes keeps what follows them.
+        std::vector<unsigned char> header = testing::readBytes(m_paths.file(DataFile::Header));
+        header.insert(header.end(), {'X', 'Y'});
+        testing::writeBytes(m_paths.file(DataFile::Header), header);
     }
 
     // Appends a few rows of two tables and a new counter, the step hook told of every step.
