@@ -320,52 +320,38 @@ std::string manyCastRows(int films, int rows_per_film) {
     return text;
 }
 
-TEST_F(ImportTest, ACancelledOrFailedImportLeavesTheDatabaseAsItWas) {
-    const DatabasePaths target = makeDatabase("target");
-    addFilm(target, makeFilm(2, u"Stary"));
-    const Snapshot before = snapshot(target);
-    const std::filesystem::path file = writeFile(manyCastRows(40, 50));
-
-    const ImportSummary analysed = analyseImport(target, file, {});
-    {
-        Database database(target, m_sink);
-        bool completed = true;
-        int calls = 0;
-        runImport(
-            database, file, {}, analysed,
-            [&calls](std::uint64_t, std::uint64_t) { return ++calls < 7; }, completed);
-        EXPECT_FALSE(completed);
-        EXPECT_EQ(snapshot(target), before);
+// A database holding one film, and a file that takes a while to import into it, analysed.
+class LongImportTest : public ImportTest {
+protected:
+    void SetUp() override {
+        addFilm(target, makeFilm(2, u"Stary"));
+        before = snapshot(target);
+        analysed = analyseImport(target, file, {});
     }
+
+    const DatabasePaths target = makeDatabase("target");
+    Snapshot before;
+    const std::filesystem::path file = writeFile(manyCastRows(40, 50));
+    ImportSummary analysed;
+};
+
+TEST_F(LongImportTest, ACancelledOrFailedImportLeavesTheDatabaseAsItWas) {
+    int calls = 0;
+    EXPECT_FALSE(runAgreed(target, file, analysed,
+                           [&calls](std::uint64_t, std::uint64_t) { return ++calls < 7; }));
+    EXPECT_EQ(snapshot(target), before);
     {
         const testing::FileSizeLimit full_disk(200 * 1024);  // room for a few film rows
-        Database database(target, m_sink);
-        bool completed = true;
-        EXPECT_THROW(runImport(
-                         database, file, {}, analysed,
-                         [](std::uint64_t, std::uint64_t) { return true; }, completed),
-                     FileError);
-        EXPECT_FALSE(completed);
+        EXPECT_THROW(runAgreed(target, file, analysed), FileError);
     }
     EXPECT_EQ(snapshot(target), before);
 
     testing::writeText(file, manyCastRows(40, 49));  // changed since it was analysed
-    Database database(target, m_sink);
-    bool completed = true;
-    EXPECT_THROW(runImport(
-                     database, file, {}, analysed,
-                     [](std::uint64_t, std::uint64_t) { return true; }, completed),
-                 ImportError);
+    EXPECT_THROW(runAgreed(target, file, analysed), ImportError);
     EXPECT_EQ(snapshot(target), before);
 }
 
-TEST_F(ImportTest, AKilledImportIsTakenBackWhenTheDatabaseIsOpenedAgain) {
-    const DatabasePaths target = makeDatabase("target");
-    addFilm(target, makeFilm(2, u"Stary"));
-    const Snapshot before = snapshot(target);
-    const std::filesystem::path file = writeFile(manyCastRows(40, 50));
-    const ImportSummary analysed = analyseImport(target, file, {});
-
+TEST_F(LongImportTest, AKilledImportIsTakenBackWhenTheDatabaseIsOpenedAgain) {
     const pid_t child = ::fork();
     if (child == 0) {
         Database database(target, m_sink);
@@ -410,12 +396,7 @@ TEST_F(ImportTest, AnImportWhoseSummaryTheDatabaseOutgrewIsRefused) {
     import(target, writeFile(manyCastRows(1, 1)));  // another import meanwhile
     const Snapshot before = snapshot(target);
 
-    Database database(target, m_sink);
-    bool completed = true;
-    EXPECT_THROW(runImport(
-                     database, file, {}, analysed,
-                     [](std::uint64_t, std::uint64_t) { return true; }, completed),
-                 ImportError);
+    EXPECT_THROW(runAgreed(target, file, analysed), ImportError);
     EXPECT_EQ(snapshot(target), before);
 }
 

@@ -97,6 +97,17 @@ protected:
         return done;
     }
 
+    // Runs an import of `file` as `analysed` said; whether it completed. Exceptions go through.
+    bool runAgreed(
+        const DatabasePaths& paths, const std::filesystem::path& file,
+        const ImportSummary& analysed,
+        const ImportProgress& progress = [](std::uint64_t, std::uint64_t) { return true; }) {
+        Database database(paths, m_sink);
+        bool completed = false;
+        runImport(database, file, {}, analysed, progress, completed);
+        return completed;
+    }
+
     // The message of the ImportError an import of `bytes` throws ("" when it throws none).
     std::string refusal(const DatabasePaths& paths, const std::string& bytes,
                         const ImportOptions& options = {}) {
