@@ -35,6 +35,20 @@ std::filesystem::path dataHomeFolder() {
     return base / "ordavo";
 }
 
+// Where a start from the menu works: the data folder, unless it holds no database yet while the
+// home folder does (a collection kept there by starts from the home folder before the menu entry
+// existed), which then stays the one opened instead of an empty new one beside it.
+std::filesystem::path menuStartFolder() {
+    const std::filesystem::path data = dataHomeFolder();
+    const std::filesystem::path home = ordavo::qStringToPath(QDir::homePath());
+    std::error_code error;
+    if (!std::filesystem::exists(data / "default_db" / "KR.kr", error) &&
+        std::filesystem::is_regular_file(home / "default_db" / "KR.kr", error)) {
+        return home;
+    }
+    return data;
+}
+
 // Creates `folder` when missing and makes it the working folder; throws FileError.
 void enterFolder(const std::filesystem::path& folder) {
     std::error_code error;
@@ -57,8 +71,10 @@ int main(int argc, char** argv) {
     app.setDesktopFileName(QStringLiteral("io.github.ordavo.Ordavo"));
     ordavo::QtUiService ui;
     if (data_home) {
+        // The dialogs start in the home folder, not in the hidden data folder.
+        ui.setStartFolder(QDir::homePath());
         try {
-            enterFolder(dataHomeFolder());
+            enterFolder(menuStartFolder());
         } catch (const ordavo::FileError& error) {
             ordavo::showFileError(ui, nullptr, error);
             return 1;

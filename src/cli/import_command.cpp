@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "import/csv_import.h"
 #include "storage/database.h"
+#include "storage/file_error.h"
 #include "storage/posix_file.h"
 
 namespace ordavo::cli {
@@ -74,6 +75,25 @@ ImportOptions optionsFrom(const Arguments& arguments) {
     return options;
 }
 
+// Takes away the empty database this run created for an import that then did not take place;
+// returns what to add to the message when that did not succeed.
+std::string removeNewDatabase(const DatabasePaths& paths, bool with_folder) {
+    try {
+        for (DataFile file : kAllDataFiles) {
+            removeFile(paths.file(file));
+        }
+        removeFile(paths.redo_record);
+        removeFolder(paths.covers_folder);
+        if (with_folder) {
+            removeFolder(paths.database_folder);  // only when nothing else came into it
+        }
+        return {};
+    } catch (const FileError& error) {
+        return " Nowa, pusta baza danych została w folderze " +
+               inQuotes(paths.database_folder.native()) + " (" + error.polishMessage() + ").";
+    }
+}
+
 }  // namespace
 
 int runImport(std::span<const std::string_view> args) {
@@ -108,6 +128,8 @@ int runImport(std::span<const std::string_view> args) {
         // taken back before anything is read.
         database.recoverInterruptedWrites();
     }
+    const bool folder_was_absent = !pathExists(folder);
+    bool created = false;
     try {
         const ImportSummary analysed = analyseImport(database.paths(), file, options);
         print(analysed.describe());
@@ -116,6 +138,7 @@ int runImport(std::span<const std::string_view> args) {
             return kExitOk;
         }
         if (state == DatabaseState::Absent) {
+            created = true;
             database.createMissing(true);  // the folder too, one level, as start-up makes it
         }
         bool completed = false;
@@ -124,7 +147,14 @@ int runImport(std::span<const std::string_view> args) {
             completed);
         print(written.writesNothing() ? "Nie było czego zaimportować.\n" : "Zaimportowano.\n");
     } catch (const ImportError& error) {
-        throw CliError(error.what());
+        throw CliError(std::string(error.what()) +
+                       (created ? removeNewDatabase(database.paths(), folder_was_absent) : ""));
+    } catch (const FileError& error) {
+        if (created) {
+            throw CliError(error.polishMessage() +
+                           removeNewDatabase(database.paths(), folder_was_absent));
+        }
+        throw;
     }
     return kExitOk;
 }

@@ -330,6 +330,7 @@ private:
         }
         m_seen.push_back(&kind);
         m_section = &kind;
+        m_rowKeys.clear();
         m_titleLine = record.line;
         m_state = State::Header;
         if (kind.layout != nullptr) {
@@ -605,10 +606,12 @@ private:
         m_row.assign(m_section->row_size, 0);
         std::int32_t row_id = 0;
         std::int32_t film_id = 0;
+        std::size_t id_column = 1;
         for (std::size_t i = 0; i < m_targets.size(); ++i) {
             const Target& target = m_targets[i];
             if (target.kind == Target::Id) {
                 row_id = *numberValue(record, i, target, true);
+                id_column = i + 1;
             } else if (target.kind == Target::FilmId) {
                 film_id = *numberValue(record, i, target, true);
             } else if (target.kind == Target::Text) {
@@ -630,6 +633,19 @@ private:
         ++m_table->imported;
         if (m_first && !append) {
             m_plan.largest_row_film_id = std::max(m_plan.largest_row_film_id, film_id);
+            // The program finds a film's row by its ID and film: two rows alike would overwrite
+            // each other at the next save.
+            const std::uint64_t key =
+                (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row_id)) << 32) |
+                static_cast<std::uint32_t>(film_id);
+            if (!m_rowKeys.insert(key).second) {
+                throw CsvError(record.line, id_column,
+                               "wiersz o ID " + std::to_string(row_id) + " filmu " +
+                                   std::to_string(film_id) + " występuje w sekcji " +
+                                   inQuotes(m_section->title) +
+                                   " drugi raz; zaimportuj plik w trybie dołączania, który nadaje "
+                                   "wierszom nowe ID");
+            }
         }
         if (m_out == nullptr) {
             return;
@@ -657,6 +673,7 @@ private:
     std::vector<Target> m_targets;
     FilmRecord m_film;
     std::vector<unsigned char> m_row;
+    std::unordered_set<std::uint64_t> m_rowKeys;  // ID and film of the section's rows (restore)
     std::uint64_t m_newFilms = 0;
 };
 
@@ -895,7 +912,9 @@ ImportSummary runImport(Database& database, const std::filesystem::path& file,
                                          [](const auto& film) { return film.second != kSkipped; }))
             : first.films.imported;
     if (base + static_cast<std::int64_t>(new_films) > std::numeric_limits<std::int32_t>::max()) {
-        throw ImportError(failureHead(file) + std::string(kFilmIdsExhaustedMessage) +
+        throw ImportError(failureHead(file) +
+                          "nowym filmom z pliku zabrakłoby identyfikatorów (największy możliwy "
+                          "to 2147483647): w pliku lub w bazie są za duże identyfikatory filmów." +
                           std::string(kUnchanged));
     }
     plan.film_id_base = static_cast<std::int32_t>(base);

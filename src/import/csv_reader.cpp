@@ -16,12 +16,14 @@ constexpr std::size_t kReadBytes = std::size_t{1} << 20;
 // How far the separator is looked for: the first lines, within this much text.
 constexpr std::size_t kSniffUnits = std::size_t{64} << 10;
 constexpr std::size_t kSniffLines = 6;
-constexpr char32_t kEnd = 0xFFFF;  // past the end (a noncharacter no text holds)
+constexpr char32_t kEnd = 0x110000;  // past the end: beyond every UTF-16 unit
 // No value the database holds comes near these: beyond them a file is not one to import (a quote
 // never closed, a file that is not text), and memory stays bounded.
 constexpr std::size_t kMaxFieldUnits = std::size_t{1} << 20;
 constexpr std::size_t kMaxRecordUnits = std::size_t{4} << 20;
 constexpr std::size_t kMaxFields = 4096;
+// A field keeps at most this much room from one record to the next.
+constexpr std::size_t kKeptUnits = std::size_t{64} << 10;
 
 iconv_t handle(void* converter) {
     return static_cast<iconv_t>(converter);
@@ -106,6 +108,12 @@ bool CsvReader::fill() {
     const std::size_t result = ::iconv(handle(m_converter), &in, &in_left, &out, &out_left);
     const int error = result == static_cast<std::size_t>(-1) ? errno : 0;
     m_text.resize(before + (reinterpret_cast<char16_t*>(out) - (m_text.data() + before)));
+    if (!m_markLookedFor && !m_text.empty()) {
+        m_markLookedFor = true;
+        if (m_text.front() == u'\uFEFF') {
+            m_text.erase(0, 1);  // a byte-order mark that the conversion kept (UTF-16LE, ...)
+        }
+    }
     m_bytesStart = static_cast<std::size_t>(in - m_bytes.data());
     if (error == EILSEQ || (error == EINVAL && m_sourceDone)) {
         m_badBytes = true;  // the text decoded so far is read first; the fault lies after it
@@ -244,6 +252,9 @@ bool CsvReader::next(CsvRecord& record) {
             }
             std::u16string& field = record.fields[count];
             field.clear();
+            if (field.capacity() > kKeptUnits) {
+                field.shrink_to_fit();  // one long value does not keep its room for every record
+            }
             ++count;
             char32_t unit = peek();
             if (unit == u'"') {

@@ -85,9 +85,10 @@ private:
     std::u16string m_text;         // decoded, from m_position on not yet read
     std::size_t m_position = 0;
     bool m_sourceDone = false;
-    bool m_badBytes = false;     // decoding stopped at bytes the character set lacks
-    bool m_started = false;      // the byte-order mark has been looked for
-    bool m_foreignMark = false;  // a UTF-8 byte-order mark in a file read as another set
+    bool m_badBytes = false;       // decoding stopped at bytes the character set lacks
+    bool m_started = false;        // the byte-order mark has been looked for
+    bool m_markLookedFor = false;  // the decoded text's first unit has been looked at
+    bool m_foreignMark = false;    // a UTF-8 byte-order mark in a file read as another set
     std::uint64_t m_line = 1;
     std::uint64_t m_bytesRead = 0;
     std::uint64_t m_checksum = 0xCBF29CE484222325ull;

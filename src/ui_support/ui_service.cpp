@@ -38,14 +38,15 @@ Answer QtUiService::ask(QWidget* parent, const QString& text, const QString& tit
 QString QtUiService::chooseFile(QWidget* parent, const QString& caption,
                                 const QStringList& filters) {
     QString selected = filters.value(0);
-    return QFileDialog::getOpenFileName(parent, caption, QString(), filters.join(";;"), &selected);
+    return QFileDialog::getOpenFileName(parent, caption, m_startFolder, filters.join(";;"),
+                                        &selected);
 }
 
 QString QtUiService::chooseSaveFile(QWidget* parent, const QString& caption,
                                     const QStringList& filters) {
     QString selected = filters.value(0);
-    return QFileDialog::getSaveFileName(parent, caption, QString(), filters.join(";;"), &selected,
-                                        QFileDialog::DontConfirmOverwrite);
+    return QFileDialog::getSaveFileName(parent, caption, m_startFolder, filters.join(";;"),
+                                        &selected, QFileDialog::DontConfirmOverwrite);
 }
 
 QString QtUiService::chooseFolder(QWidget* parent, const QString& prompt) {
@@ -63,6 +64,9 @@ QString QtUiService::chooseFolder(QWidget* parent, const QString& prompt) {
     chooser->setWindowFlags(Qt::Widget);
     chooser->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
     chooser->setFileMode(QFileDialog::Directory);
+    if (!m_startFolder.isEmpty()) {
+        chooser->setDirectory(m_startFolder);
+    }
     layout->addWidget(chooser, 1);
     QObject::connect(chooser, &QFileDialog::finished, &dialog, &QDialog::done);
     dialog.resize(dialog.sizeHint().expandedTo(QSize(640, 420)));

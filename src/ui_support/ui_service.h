@@ -41,6 +41,9 @@ public:
 // The real dialogs.
 class QtUiService : public UiService {
 public:
+    // The folder the file and folder dialogs open in; empty: the working folder.
+    void setStartFolder(const QString& folder) { m_startFolder = folder; }
+
     void showMessage(QWidget* parent, const QString& text, const QString& title) override;
     Answer ask(QWidget* parent, const QString& text, const QString& title) override;
     QString chooseFile(QWidget* parent, const QString& caption,
@@ -48,6 +51,9 @@ public:
     QString chooseSaveFile(QWidget* parent, const QString& caption,
                            const QStringList& filters) override;
     QString chooseFolder(QWidget* parent, const QString& prompt) override;
+
+private:
+    QString m_startFolder;
 };
 
 // The core's messages shown through the service.

@@ -276,6 +276,20 @@ TEST_F(ImportTest, BadInputStopsTheImportNamingWhereAndLeavesTheDatabaseAsItWas)
     }
 }
 
+TEST_F(ImportTest, ARestoreRefusesTwoRowsOfOneFilmWithOneIdWhichAnAppendRenumbers) {
+    const std::string twice = kHead + "\"1\",\"2\",\"Jan\",\"\"\r\n\"1\",\"2\",\"Ewa\",\"\"\r\n";
+    const DatabasePaths target = makeDatabase("twice");
+    const Snapshot before = snapshot(target);
+    const std::string message = refusal(target, twice);
+    EXPECT_NE(message.find("wiersz 5, kolumna 1: wiersz o ID 1 filmu 2"), std::string::npos)
+        << message;
+    EXPECT_EQ(snapshot(target), before);
+
+    ImportOptions append;
+    append.mode = ImportMode::Append;
+    EXPECT_EQ(refusal(target, twice, append), "") << "rows of films not in the file are left out";
+}
+
 TEST_F(ImportTest, APlainTableOfFilmsIsMatchedByColumnNamesAndLabels) {
     const DatabasePaths target = makeDatabase("plain");
     const std::string long_title(600, 'x');

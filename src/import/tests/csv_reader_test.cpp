@@ -72,6 +72,11 @@ TEST(CsvReaderTest, ReadsWhatExportsAndSpreadsheetsWrite) {
          {1, 2},
          u';'},
         {"tabs", "a\tb\tc\n1\t2\t3\n", {{"a", "b", "c"}, {"1", "2", "3"}}, {1, 2}, u'\t'},
+        {"U+FFFF in a value is a character like any other",
+         "a\xEF\xBF\xBF,b\nc,d\n",
+         {{"a\xEF\xBF\xBF", "b"}, {"c", "d"}},
+         {1, 2},
+         u','},
         {"a quote inside an unquoted field stands as it is",
          "a\"b,c\n",
          {{"a\"b", "c"}},
@@ -107,6 +112,12 @@ TEST(CsvReaderTest, DecodesTheChosenCharacterSetAcrossReads) {
         const Read read = readAll(split ? byteByByte(cp1250) : memorySource(cp1250), "CP1250");
         EXPECT_EQ(read.records, (Records{{"Łódź", "żółw"}}));
     }
+    // UTF-16 as "Unicode text" is saved: little-endian with its byte-order mark.
+    const std::string utf16le(
+        "\xFF\xFE"
+        "a\0,\0\x42\x01\n\0",
+        10);
+    EXPECT_EQ(readAll(memorySource(utf16le), "UTF-16LE").records, (Records{{"a", "ł"}}));
 }
 
 struct FaultCase {
