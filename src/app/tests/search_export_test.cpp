@@ -379,5 +379,36 @@ TEST_F(SearchExportTest, AFileThatCannotBeImportedKeepsImportOffAndWritesNothing
     EXPECT_EQ(counter(), Counter(QStringLiteral("1"), QStringLiteral("1")));
 }
 
+TEST_F(SearchExportTest, ImportOverAnEmptyTableAsksWhatBecomesOfTheTyping) {
+    makeDatabase({});
+    const std::filesystem::path file = root.path() / "filmy.csv";
+    testing::writeText(file, "Tytuł\nMiś\n");
+    struct Case {
+        Answer answer;
+        int dialogs;
+        Counter counter;
+        QString shown;
+    };
+    for (const Case& c :
+         {Case{Answer::Cancel, 0, {"0", "0"}, "Rejs"}, Case{Answer::Yes, 1, {"1", "2"}, "Rejs"}}) {
+        SCOPED_TRACE(static_cast<int>(c.answer));
+        open();
+        auto* title = find<QLineEdit>(window.get(), "titleEdit");
+        title->setFocus();
+        QTest::keyClicks(title, "Rejs");
+        ui.questions.clear();
+        ui.answers = {c.answer};
+        ui.dialogs = 0;
+        ui.files = {pathToQString(file)};
+        ui.onDialog = [](QDialog&) { return static_cast<int>(QDialog::Accepted); };
+        find<QAction>(window.get(), "importAction")->trigger();
+
+        EXPECT_EQ(ui.questions.size(), 1u) << "asked before the first film is shown over it";
+        EXPECT_EQ(ui.dialogs, c.dialogs);
+        EXPECT_EQ(counter(), c.counter);
+        EXPECT_EQ(text("titleEdit"), c.shown) << "the typed film, stored, stays shown";
+    }
+}
+
 }  // namespace
 }  // namespace ordavo
